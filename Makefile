@@ -1,0 +1,34 @@
+# Front door: every target wraps a CMake preset. `make run ARGS="2 1000"`, `make test`, `make bench`.
+ARGS ?=
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: run test bench build debug asan tsan setup clean
+
+# Installs what the build needs on a Debian machine, when it is missing.
+setup:
+	@tools/setup
+
+build: setup
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target varnel-bench
+
+run: build
+	./build/release/varnel-bench $(ARGS)
+
+test: setup
+	cmake --preset debug >/dev/null
+	cmake --build --preset debug -j $(JOBS)
+	ctest --preset debug -j $(JOBS)
+
+bench: setup
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS)
+
+asan: setup
+	cmake --workflow --preset asan
+
+tsan: setup
+	cmake --workflow --preset tsan
+
+clean:
+	rm -rf build

@@ -1,0 +1,143 @@
+// Cold paths of the allocator: refills, chunk-table growth, creation and destruction.
+#include "varnel/memory/allocator.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "varnel/memory/out_of_memory.h"
+
+namespace varnel {
+
+constinit platform::ThreadSlotKey allocatorTlsIndex{};
+
+namespace {
+
+constexpr std::uint32_t kInitialChunkCapacity = 8;
+
+// The arena rule for the allocator's own records: carved from the budget, or a heap request
+// whose refusal ends the process (a record is never optional).
+void* allocateRecord(MemoryArena* arena, std::uint64_t bytes) {
+  void* record = arenaAllocate(arena, bytes);
+  if (record == nullptr) exitRecordRefused(bytes);
+  return record;
+}
+
+varnel_allocator* buildAllocator(MemoryArena* arena) {
+  auto* allocator =
+      static_cast<varnel_allocator*>(allocateRecord(arena, sizeof(varnel_allocator)));
+  allocator->arena = arena;
+  for (unsigned c = 0; c < kSizeClassCount; ++c) {
+    auto* pool = static_cast<SizeClassPool*>(allocateRecord(arena, sizeof(SizeClassPool)));
+    pool->chunks =
+        static_cast<void**>(allocateRecord(arena, kInitialChunkCapacity * sizeof(void*)));
+    pool->firstFree = nullptr;
+    pool->allocator = allocator;
+    pool->freeCount = 0;
+    pool->blockWords = blockBytesOf(c) / 8;
+    pool->blocksPerChunk = blocksPerChunkOf(c);
+    pool->chunkCapacity = kInitialChunkCapacity;
+    pool->chunkCount = 0;
+    allocator->pools[c] = pool;
+  }
+  return allocator;
+}
+
+MemoryArena* newArena() {
+  auto* arena = static_cast<MemoryArena*>(std::malloc(sizeof(MemoryArena)));
+  if (arena == nullptr) exitRecordRefused(sizeof(MemoryArena));
+  *arena = MemoryArena{};
+  return arena;
+}
+
+constinit int processAllocatorUsers = 0;
+
+}  // namespace
+
+detail::ProcessAllocatorInit::ProcessAllocatorInit() {
+  if (processAllocatorUsers++ == 0) allocatorTlsIndex = createProcessAllocator();
+}
+
+void* refillPool(SizeClassPool* pool) {
+  MemoryArena* arena = pool->allocator->arena;
+  pool->freeCount += pool->blocksPerChunk;
+  const std::uint64_t words = pool->blockWords * pool->blocksPerChunk;
+  const std::uint64_t bytes =
+      words > std::numeric_limits<std::uint64_t>::max() / 8 ? std::numeric_limits<std::uint64_t>::max()
+                                                            : words * 8;
+  void* chunk = arenaAllocate(arena, bytes);
+  if (chunk == nullptr) exitChunkRefused(words);
+
+  if (pool->chunkCount == pool->chunkCapacity) {
+    const std::uint32_t newCapacity = 2 * pool->chunkCapacity;
+    auto* table = static_cast<void**>(arenaAllocate(arena, std::uint64_t{newCapacity} * 8));
+    if (table == nullptr) exitChunkTableRefused(newCapacity);
+    std::memcpy(table, pool->chunks, std::uint64_t{pool->chunkCapacity} * sizeof(void*));
+    // Inside a budget the old table keeps its place; nothing is ever given back to an arena.
+    if (arena->capacity == 0) arenaRelease(arena, pool->chunks);
+    pool->chunks = table;
+    pool->chunkCapacity = newCapacity;
+  }
+  pool->chunks[pool->chunkCount++] = chunk;
+
+  const std::uint64_t stride = pool->blockWords;
+  auto* block = static_cast<void**>(chunk);
+  for (std::uint64_t k = 0; k + 1 < pool->blocksPerChunk; ++k) {
+    void** next = block + stride;
+    *block = next;
+    block = next;
+  }
+  *block = nullptr;
+  return chunk;
+}
+
+platform::ThreadSlotKey createProcessAllocator() {
+  platform::ThreadSlotKey key{};
+  if (!platform::allocateThreadSlot(&key)) exitNoThreadSlot();
+  // The main thread's arena lives as long as the process; it never has a budget.
+  static constinit MemoryArena processArena{};
+  platform::threadSlotSet(key, buildAllocator(&processArena));
+  return key;
+}
+
+void createThreadAllocator(std::uint64_t budgetBytes) {
+  MemoryArena* arena = newArena();
+  if (budgetBytes != 0) {
+    const std::uint64_t capacity = roundUpToWord(budgetBytes);
+    void* base = capacity < budgetBytes ? nullptr : std::malloc(capacity);
+    if (base == nullptr) exitBudgetRefused(budgetBytes);
+    arena->base = base;
+    arena->capacity = capacity;
+  }
+  platform::threadSlotSet(allocatorTlsIndex, buildAllocator(arena));
+}
+
+void destroyThreadAllocator() {
+  varnel_allocator* allocator = currentAllocator();
+  if (allocator == nullptr) return;
+  MemoryArena* arena = allocator->arena;
+  if (arena->capacity != 0) {
+    std::free(arena->base);  // the allocator record, every pool, table and chunk at once
+  } else {
+    for (SizeClassPool* pool : allocator->pools) {
+      if (pool == nullptr) continue;
+      for (std::uint32_t k = 0; k < pool->chunkCount; ++k) std::free(pool->chunks[k]);
+      std::free(pool->chunks);
+      std::free(pool);
+    }
+    std::free(allocator);
+  }
+  std::free(arena);
+  platform::threadSlotSet(allocatorTlsIndex, nullptr);
+}
+
+std::uint64_t memoryConsumption(const varnel_allocator* allocator) {
+  if (allocator->arena->capacity != 0) return allocator->arena->used;
+  std::uint64_t bytes = 0;
+  for (const SizeClassPool* pool : allocator->pools) {
+    bytes += (pool->chunkCount * pool->blocksPerChunk * pool->blockWords + pool->chunkCapacity) * 8;
+  }
+  return bytes;
+}
+
+}  // namespace varnel

@@ -1,0 +1,102 @@
+// The per-thread size-class allocator: 46 LIFO pools of fixed-size blocks, found through the
+// thread-local slot. Blocks carry no header; whoever frees a block names its class again.
+#pragma once
+
+#include <cstdint>
+
+#include "varnel/memory/memory_arena.h"
+#include "varnel/memory/size_class.h"
+#include "varnel/platform/assert.h"
+#include "varnel/platform/thread_slot.h"
+
+namespace varnel {
+
+struct varnel_allocator;
+
+// One size class of one allocator: a free list threaded through the free blocks themselves.
+struct SizeClassPool {
+  void* firstFree;               // head of the free list; the first word of a free block links on
+  void** chunks;                 // every chunk obtained, in order
+  varnel_allocator* allocator;   // the owner, through which refills reach the arena
+  std::uint64_t freeCount;       // blocks on the free list
+  std::uint64_t blockWords;      // block size in 8-byte words
+  std::uint64_t blocksPerChunk;  // blocks obtained per refill
+  std::uint32_t chunkCapacity;   // entries of `chunks`: 8 at creation, doubled when full
+  std::uint32_t chunkCount;      // chunks obtained so far
+};
+
+// One thread's allocator.
+struct varnel_allocator {
+  SizeClassPool* pools[kSizeClassCount];  // index = size class
+  MemoryArena* arena;                     // the thread's budget; capacity 0 when it has none
+};
+
+// The process-wide slot whose value in each thread is that thread's allocator.
+extern platform::ThreadSlotKey allocatorTlsIndex;
+
+// The calling thread's allocator; null on a thread that has none.
+varnel_allocator* currentAllocator();
+
+// A block of class `sizeClass` from the calling thread's pool. Never null: exhaustion ends the
+// process. Contents undefined.
+void* allocateBlock(unsigned sizeClass);
+
+// Returns `block` to the calling thread's pool of `sizeClass`, the class it was obtained with.
+void freeBlock(void* block, unsigned sizeClass);
+
+// Obtains one chunk for an empty pool and returns its first block, the rest threaded on from it.
+void* refillPool(SizeClassPool* pool);
+
+// Once, during static initialisation: allocates the slot, gives the main thread an allocator
+// without budget, and returns the slot.
+platform::ThreadSlotKey createProcessAllocator();
+
+// First thing on a worker thread: an allocator confined to `budgetBytes` (0: no budget).
+void createThreadAllocator(std::uint64_t budgetBytes);
+
+// Last thing on a worker thread: releases every pool, or the whole budget buffer at once.
+void destroyThreadAllocator();
+
+// Bytes an allocator holds: with a budget, what was carved; without, all chunks plus all chunk
+// tables (records not counted, independent of how many blocks are in use).
+std::uint64_t memoryConsumption(const varnel_allocator* allocator);
+
+// --- Inline definitions ------------------------------------------------------------------
+
+inline varnel_allocator* currentAllocator() {
+  return static_cast<varnel_allocator*>(platform::threadSlotGet(allocatorTlsIndex));
+}
+
+inline void* allocateBlock(unsigned sizeClass) {
+  VARNEL_ASSERT(sizeClass < kSizeClassCount);
+  varnel_allocator* allocator = currentAllocator();
+  VARNEL_ASSERT(allocator != nullptr);
+  SizeClassPool* pool = allocator->pools[sizeClass];
+  void* block = pool->firstFree;
+  if (block == nullptr) [[unlikely]] {
+    block = refillPool(pool);
+  }
+  pool->firstFree = *static_cast<void**>(block);
+  --pool->freeCount;
+  return block;
+}
+
+inline void freeBlock(void* block, unsigned sizeClass) {
+  VARNEL_ASSERT(sizeClass < kSizeClassCount);
+  VARNEL_ASSERT(block != nullptr);
+  SizeClassPool* pool = currentAllocator()->pools[sizeClass];
+  *static_cast<void**>(block) = pool->firstFree;
+  pool->firstFree = block;
+  ++pool->freeCount;
+}
+
+namespace detail {
+// Creates the main thread's allocator before any static object of a translation unit that
+// includes this header is constructed, whatever the order of static initialisation.
+struct ProcessAllocatorInit {
+  ProcessAllocatorInit();
+};
+static ProcessAllocatorInit processAllocatorInit;
+}  // namespace detail
+
+}  // namespace varnel

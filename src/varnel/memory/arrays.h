@@ -1,0 +1,69 @@
+// Arrays in pooled blocks. An array is a data pointer plus the element count its owner keeps:
+// blocks carry no header, so an array is freed with the count and element size it was taken with.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "varnel/memory/allocator.h"
+#include "varnel/memory/out_of_memory.h"
+
+namespace varnel {
+
+// Block for `count` elements of `elementSize` bytes; null for count 0, without touching a pool.
+void* allocateArray(std::uint64_t count, std::uint64_t elementSize);
+
+// Returns the block of an array of `count` elements of `elementSize` bytes; nothing for 0.
+void freeArray(void* data, std::uint64_t count, std::uint64_t elementSize);
+
+// Typed forms: the element size is sizeof(T).
+template <class T>
+T* allocateArray(std::uint64_t count);
+template <class T>
+void freeArray(T* data, std::uint64_t count);
+
+// A fresh block of newCount elements holding the first oldCount elements of `data`, whose
+// block is returned. Never in place. Requires newCount >= oldCount.
+template <class T>
+T* growArray(T* data, std::uint64_t oldCount, std::uint64_t newCount);
+
+// The capacity a full growable array doubles to; an empty one grows to 1.
+constexpr std::int32_t doubledCapacity(std::int32_t capacity) {
+  return capacity > 0 ? 2 * capacity : 1;
+}
+
+// --- Inline definitions ------------------------------------------------------------------
+
+inline void* allocateArray(std::uint64_t count, std::uint64_t elementSize) {
+  if (count == 0) return nullptr;
+  if (count > kLargestBlockBytes / elementSize) [[unlikely]] {
+    exitRequestTooLarge(count > UINT64_MAX / elementSize ? UINT64_MAX : count * elementSize);
+  }
+  return allocateBlock(sizeClassOf(count * elementSize));
+}
+
+inline void freeArray(void* data, std::uint64_t count, std::uint64_t elementSize) {
+  if (count == 0) return;
+  freeBlock(data, sizeClassOf(count * elementSize));
+}
+
+template <class T>
+T* allocateArray(std::uint64_t count) {
+  return static_cast<T*>(allocateArray(count, sizeof(T)));
+}
+
+template <class T>
+void freeArray(T* data, std::uint64_t count) {
+  freeArray(static_cast<void*>(data), count, sizeof(T));
+}
+
+template <class T>
+T* growArray(T* data, std::uint64_t oldCount, std::uint64_t newCount) {
+  VARNEL_ASSERT(newCount >= oldCount);
+  T* fresh = allocateArray<T>(newCount);
+  std::copy_n(data, oldCount, fresh);
+  freeArray(data, oldCount);
+  return fresh;
+}
+
+}  // namespace varnel
