@@ -1,0 +1,17 @@
+// Win32 total physical memory from the global memory status.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "varnel/platform/platform.h"
+
+namespace varnel::platform {
+
+std::uint64_t totalPhysicalMemory() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof(status);  // the call fails unless the caller states the size (64)
+  if (!GlobalMemoryStatusEx(&status)) return 0;
+  return status.ullTotalPhys;
+}
+
+}  // namespace varnel::platform

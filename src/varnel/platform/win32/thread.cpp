@@ -1,0 +1,66 @@
+// Win32 threads that start suspended: _beginthreadex with CREATE_SUSPENDED, so that the C
+// runtime sets up its per-thread data, released with ResumeThread.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#include <process.h>
+
+#include <cstdlib>
+
+#include "varnel/platform/platform.h"
+
+namespace varnel::platform {
+namespace {
+
+// The thread's own record. The runtime wants a __stdcall start routine, which ThreadEntry is
+// not on 32-bit targets, so the thread starts in a trampoline that reads entry and argument here.
+struct Win32Thread {
+  HANDLE handle;
+  ThreadEntry entry;
+  void* argument;
+};
+
+unsigned __stdcall threadStart(void* raw) {
+  auto* self = static_cast<Win32Thread*>(raw);
+  return self->entry(self->argument);
+}
+
+}  // namespace
+
+bool createSuspendedThread(ThreadEntry entry, void* argument, ThreadHandle* out) {
+  out->native = nullptr;
+  auto* self = static_cast<Win32Thread*>(std::malloc(sizeof(Win32Thread)));
+  if (self == nullptr) return false;
+  self->entry = entry;
+  self->argument = argument;
+  unsigned threadId = 0;
+  const std::uintptr_t handle =
+      _beginthreadex(nullptr, 0, threadStart, self, CREATE_SUSPENDED, &threadId);
+  if (handle == 0) {
+    std::free(self);
+    return false;
+  }
+  self->handle = reinterpret_cast<HANDLE>(handle);
+  out->native = self;
+  return true;
+}
+
+void releaseThread(ThreadHandle handle) {
+  ResumeThread(static_cast<Win32Thread*>(handle.native)->handle);
+}
+
+unsigned joinThread(ThreadHandle handle) {
+  const HANDLE thread = static_cast<Win32Thread*>(handle.native)->handle;
+  WaitForSingleObject(thread, INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeThread(thread, &exitCode);
+  return exitCode;
+}
+
+void closeThread(ThreadHandle handle) {
+  auto* self = static_cast<Win32Thread*>(handle.native);
+  CloseHandle(self->handle);
+  std::free(self);
+}
+
+}  // namespace varnel::platform

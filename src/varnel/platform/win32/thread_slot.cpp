@@ -1,0 +1,20 @@
+// Allocation of the Win32 thread-local slot. <windows.h> comes after the slot header on purpose:
+// it redeclares TlsGetValue and TlsSetValue, which checks that the header's declarations match.
+#include "varnel/platform/thread_slot.h"
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+namespace varnel::platform {
+
+static_assert(sizeof(ThreadSlotKey) == sizeof(DWORD), "a slot key must hold a TLS index");
+
+bool allocateThreadSlot(ThreadSlotKey* key) {
+  const DWORD index = TlsAlloc();
+  if (index == TLS_OUT_OF_INDEXES) return false;
+  *key = index;
+  return true;
+}
+
+}  // namespace varnel::platform
