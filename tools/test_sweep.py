@@ -389,6 +389,10 @@ if pb == 1 and os.environ.get("FAKE_NO_PROBLEM_1"):
     print("varnel-bench: problem 1 is not available in this build", file=sys.stderr)
     sys.exit(2)
 print(f"#threads {{n}}")
+if os.environ.get("FAKE_HANG_AT_THREADS") == str(n):
+    sys.stdout.flush()
+    import time
+    time.sleep(30)
 if pb == 1:
     print(f"physical Memory: 8000000000 memThread: {{7000000000 // (n + 1) if mem > 0 else 0}}")
     print("Table creee")
@@ -474,6 +478,29 @@ class WholeSweep(unittest.TestCase):
         self.assertEqual(sum(r.config.problem == 1 for r in runs), 1,
                          "after the first refusal problem 1 must not be run again")
         self.assertEqual(sum(r.ok for r in runs), 4, "problem 0 should still run 2 x 2 times")
+
+    def test_hung_run_is_killed_and_recorded(self):
+        os.environ["FAKE_HANG_AT_THREADS"] = "2"
+        self.addCleanup(os.environ.pop, "FAKE_HANG_AT_THREADS")
+        code, out, err = self.run_main([
+            "--bench", str(self.bench), "--problems", "0", "--threads", "1,2", "--mem", "0",
+            "-r", "1", "--timeout", "1", "--output", str(self.dir / "out"), "--no-plot"])
+        self.assertEqual(code, 1, "a killed run is a failure")
+        runs = sweep.read_runs(self.dir / "out" / "runs.csv")
+        self.assertEqual([r.status for r in runs], ["ok", "timeout"],
+                         "the hung 2-thread run should be recorded as a time-out")
+        self.assertLess(runs[1].wall_seconds, 10, "the hung run was not killed at the time-out")
+
+    def test_markdown_table(self):
+        code, out, _ = self.run_main([
+            "--bench", str(self.bench), "--problems", "1", "--threads", "1", "--mem", "0",
+            "-r", "1", "--output", str(self.dir / "out"), "--no-plot", "--markdown"])
+        self.assertEqual(code, 0, "a clean sweep should exit with 0")
+        lines = out.strip().splitlines()
+        self.assertEqual(len(lines), 3, f"header, rule and one row expected:\n{out}")
+        self.assertTrue(all(line.startswith("| ") and line.endswith(" |") for line in
+                            (lines[0], lines[2])), f"not a Markdown table:\n{out}")
+        self.assertIn("10x500x10", lines[2], "the table arguments of problem 1 are missing")
 
     def test_missing_driver_is_a_usage_error(self):
         code, _, err = self.run_main(["--bench", str(self.dir / "nothing"), "--no-plot"])
