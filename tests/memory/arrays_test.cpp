@@ -103,3 +103,32 @@ TEST(Pooled, DeleteRunsTheDestructorReturnsTheBlockAndNullsTheSlot) {
 
 }  // namespace
 }  // namespace varnel
+
+namespace varnel {
+namespace {
+
+// Sanitizer builds only: the pools poison free blocks and block tails.
+TEST(PoolPoisoningDeathTest, UseAfterFreeAndTailOverrunAreReported) {
+#if defined(VARNEL_ASAN)
+  EXPECT_DEATH(
+      {
+        auto* data = allocateArray<std::int64_t>(4);
+        freeArray(data, 4);
+        volatile std::int64_t value = data[2];
+        (void)value;
+      },
+      "use-after-poison");
+  EXPECT_DEATH(
+      {
+        auto* data = allocateArray<std::int32_t>(33);  // 132 bytes in a 256-byte block
+        volatile std::int32_t* p = data;
+        p[40] = 1;
+      },
+      "use-after-poison");
+#else
+  GTEST_SKIP() << "pool poisoning is only active under AddressSanitizer";
+#endif
+}
+
+}  // namespace
+}  // namespace varnel

@@ -88,6 +88,7 @@ void* refillPool(SizeClassPool* pool) {
     block = next;
   }
   *block = nullptr;
+  poisonBytes(chunk, words * 8);
   return chunk;
 }
 

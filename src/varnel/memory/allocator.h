@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "varnel/memory/memory_arena.h"
+#include "varnel/memory/poisoning.h"
 #include "varnel/memory/size_class.h"
 #include "varnel/platform/assert.h"
 #include "varnel/platform/thread_slot.h"
@@ -76,6 +77,7 @@ inline void* allocateBlock(unsigned sizeClass) {
   if (block == nullptr) [[unlikely]] {
     block = refillPool(pool);
   }
+  unpoisonBytes(block, pool->blockWords * 8);
   pool->firstFree = *static_cast<void**>(block);
   --pool->freeCount;
   return block;
@@ -85,9 +87,11 @@ inline void freeBlock(void* block, unsigned sizeClass) {
   VARNEL_ASSERT(sizeClass < kSizeClassCount);
   VARNEL_ASSERT(block != nullptr);
   SizeClassPool* pool = currentAllocator()->pools[sizeClass];
+  unpoisonBytes(block, sizeof(void*));
   *static_cast<void**>(block) = pool->firstFree;
   pool->firstFree = block;
   ++pool->freeCount;
+  poisonBytes(block, pool->blockWords * 8);
 }
 
 namespace detail {

@@ -39,7 +39,12 @@ inline void* allocateArray(std::uint64_t count, std::uint64_t elementSize) {
   if (count > kLargestBlockBytes / elementSize) [[unlikely]] {
     exitRequestTooLarge(count > UINT64_MAX / elementSize ? UINT64_MAX : count * elementSize);
   }
-  return allocateBlock(sizeClassOf(count * elementSize));
+  const std::uint64_t bytes = count * elementSize;
+  const unsigned sizeClass = sizeClassOf(bytes);
+  void* block = allocateBlock(sizeClass);
+  // The tail past the requested elements stays out of bounds for sanitizer builds.
+  poisonBytes(static_cast<char*>(block) + bytes, blockBytesOf(sizeClass) - bytes);
+  return block;
 }
 
 inline void freeArray(void* data, std::uint64_t count, std::uint64_t elementSize) {
