@@ -1,7 +1,5 @@
 // Win32 high-resolution counter: QueryPerformanceCounter and its fixed frequency.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "windows_api.h"
 
 #include "varnel/platform/platform.h"
 

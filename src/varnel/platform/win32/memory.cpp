@@ -1,7 +1,5 @@
 // Win32 total physical memory from the global memory status.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "windows_api.h"
 
 #include "varnel/platform/platform.h"
 

@@ -1,8 +1,6 @@
 // Win32 threads that start suspended: _beginthreadex with CREATE_SUSPENDED, so that the C
 // runtime sets up its per-thread data, released with ResumeThread.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "windows_api.h"
 #include <process.h>
 
 #include <cstdlib>

@@ -2,9 +2,7 @@
 // it redeclares TlsGetValue and TlsSetValue, which checks that the header's declarations match.
 #include "varnel/platform/thread_slot.h"
 
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "windows_api.h"
 
 namespace varnel::platform {
 
