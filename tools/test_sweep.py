@@ -274,6 +274,18 @@ class Statistics(unittest.TestCase):
                                                 max(powers)), "power statistics")
 
 
+    def test_short_runs_are_flagged(self):
+        def summary(problem, mains):
+            config = sweep.Config(problem, 1, 0, *((10, 500, 10) if problem == 1 else ()))
+            return sweep.summarise([sweep.parse_run(config, text(report_lines(
+                problem, 1, 0, m, m, [m])), "", 0) for m in mains])
+        long_runs = summary(0, [900, 1000, 1100])
+        self.assertEqual(sweep.short_run_warnings(long_runs), [], "runs of a second are fine")
+        warnings = sweep.short_run_warnings(summary(1, [3, 200, 210]))
+        self.assertEqual(len(warnings), 1, "one run of 3 ms should be flagged")
+        self.assertIn("--tuples", warnings[0], "the warning should say how to lengthen runs")
+
+
 class CsvFiles(unittest.TestCase):
     def setUp(self):
         self.dir = Path(tempfile.mkdtemp(prefix="sweep-test-"))
