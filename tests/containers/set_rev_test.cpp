@@ -102,18 +102,20 @@ TEST(SetRev, PopFrontTakesTheFirstMemberAndRestoreRelinksItInPlace) {
 
 TEST(SetRev, RegistersOnceAtAPointAndRecordsTheLogMarks) {
   Solver solver;
-  advanceTimestamp(solver, 5);
   SetRev set(solver, 8);
+  set.pushBack(6);  // at timestamp 0: logged, not registered
+  advanceTimestamp(solver, 5);
   const std::int32_t objects = solver.trail->objectCount();
-  const std::int32_t ints = solver.trail->intCount();
+  const std::int32_t entries = solver.trail->count();
   set.pushBack(2);
   EXPECT_EQ(solver.trail->objectCount(), objects + 1) << "first change: one object entry";
-  EXPECT_EQ(solver.trail->intCount(), ints + 2) << "first change: the two log marks";
+  EXPECT_EQ(solver.trail->count(), entries + 2) << "first change: the log marks and the object";
   EXPECT_EQ(set.stamp(), 5u) << "stamp must take the solver's timestamp";
+  EXPECT_EQ(set.addedMark(), 1) << "the mark must be the added log's size at registration";
+  EXPECT_EQ(set.removedMark(), 0) << "the mark must be the removed log's size at registration";
   set.pushBack(3);
   set.popFront();
-  EXPECT_EQ(solver.trail->objectCount(), objects + 1) << "later changes must record nothing";
-  EXPECT_EQ(solver.trail->intCount(), ints + 2) << "later changes must record nothing";
+  EXPECT_EQ(solver.trail->count(), entries + 2) << "later changes must record nothing";
 }
 
 TEST(SetRev, NestedPointsRestoreLevelByLevel) {
@@ -185,8 +187,8 @@ TEST(SetRev, ClearGivesAFreshSetThatRegistersAgain) {
   EXPECT_EQ(set.size(), 0) << "size of a cleared set";
   EXPECT_EQ(set.added().size(), 0) << "added log not emptied";
   EXPECT_EQ(set.removed().size(), 0) << "removed log not emptied";
-  EXPECT_EQ(set.added().savedSize(), 0) << "added log mark not reset";
-  EXPECT_EQ(set.removed().savedSize(), 0) << "removed log mark not reset";
+  EXPECT_EQ(set.addedMark(), 0) << "added log mark not reset";
+  EXPECT_EQ(set.removedMark(), 0) << "removed log mark not reset";
   EXPECT_EQ(set.stamp(), 0u) << "stamp not reset";
 
   const std::int32_t objects = solver.trail->objectCount();

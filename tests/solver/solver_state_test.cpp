@@ -61,8 +61,8 @@ class Dump {
   }
   void addSetRev(const SetRev& set) {
     addSet(set);
-    add({set.added().size(), set.added().savedSize(), set.removed().size(),
-         set.removed().savedSize(), static_cast<std::int64_t>(set.stamp()),
+    add({set.added().size(), set.addedMark(), set.removed().size(), set.removedMark(),
+         static_cast<std::int64_t>(set.stamp()),
          static_cast<std::int64_t>(set.added().stamp()),
          static_cast<std::int64_t>(set.removed().stamp())});
   }

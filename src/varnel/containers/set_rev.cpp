@@ -4,16 +4,17 @@
 namespace varnel {
 
 SetRev::SetRev(Solver& solver, std::int32_t n)
-    : Set(n), added_(n, solver), removed_(n, solver), stamp_(0) {}
+    : Set(n), added_(n, solver), removed_(n, solver), stamp_(0), logMarks_(0) {}
 
 void SetRev::snapshot() {
-  added_.snapshot();
-  removed_.snapshot();
+  added_.solver().trail->recordInt64(&logMarks_);
+  logMarks_ = static_cast<std::int64_t>(static_cast<std::uint64_t>(removed_.size()) << 32 |
+                                        static_cast<std::uint32_t>(added_.size()));
 }
 
 void SetRev::restore() {
-  const std::int32_t removedMark = removed_.savedSize();
-  const std::int32_t addedMark = added_.savedSize();
+  const std::int32_t removedMark = this->removedMark();
+  const std::int32_t addedMark = this->addedMark();
   const std::int32_t* removedLog = removed_.data();
   const std::int32_t* addedLog = added_.data();
   // Each removed element goes back right after its former predecessor. Newest first, the
@@ -47,6 +48,7 @@ void SetRev::clear() {
   added_.reset();
   removed_.reset();
   stamp_ = 0;
+  logMarks_ = 0;
 }
 
 bool SetRev::audit() const {
@@ -61,7 +63,8 @@ bool SetRev::audit() const {
   for (std::int32_t k = 0; k < removed_.size(); ++k) {
     if (next_[removed_[k]] != ~k) return false;
   }
-  return added_.savedSize() <= added_.size() && removed_.savedSize() <= removed_.size() &&
+  return addedMark() >= 0 && addedMark() <= added_.size() && removedMark() >= 0 &&
+         removedMark() <= removed_.size() &&
          added_.size() <= n && removed_.size() <= n;
 }
 

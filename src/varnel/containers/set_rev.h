@@ -24,8 +24,8 @@ class SetRev final : public Set {
   // Undoes the changes logged since the last snapshot: relinks the removed elements, newest
   // first, then unlinks the added ones, newest first.
   void restore() override;
-  // Records both logs' saved sizes on the trail, then marks the current log sizes, so that each
-  // restoration point undoes only what happened since it was pushed.
+  // Records the log marks on the trail (one 64-bit entry), then marks the current log sizes,
+  // so that each restoration point undoes only what was logged since it was pushed.
   void snapshot() override;
 
   // Links x at the end. Precondition: x is not a member and was not unlinked since the last
@@ -51,6 +51,9 @@ class SetRev final : public Set {
   const SuccessionIntRev& removed() const { return removed_; }
   // The solver timestamp at which the set last registered on the trail.
   std::uint64_t stamp() const { return stamp_; }
+  // Sizes of the logs at the set's last registration: where the next restore stops.
+  std::int32_t addedMark() const { return static_cast<std::int32_t>(logMarks_ & 0xFFFFFFFF); }
+  std::int32_t removedMark() const { return static_cast<std::int32_t>(logMarks_ >> 32); }
   // The solver the set records its changes on.
   Solver& solver() const { return added_.solver(); }
 
@@ -63,6 +66,9 @@ class SetRev final : public Set {
   SuccessionIntRev added_;
   SuccessionIntRev removed_;
   std::uint64_t stamp_;
+  // The two log marks in one word (added in the low half, removed in the high half), so that a
+  // registration costs one field entry on the trail rather than two.
+  std::int64_t logMarks_;
 };
 
 // --- Inline definitions ------------------------------------------------------------------
