@@ -108,10 +108,13 @@ template <class Item, class Hash>
 inline std::int32_t BasicCollection<Item, Hash>::indexOf(Item x) const {
   std::int32_t p = Hash::of(x) & mask_;
   std::int32_t e = slots_[p];
-  while (e != -1 && items_[e] != x) {
+  // The tables are sized so that most probes end at their first slot: keep that path free of
+  // taken branches, which bound the lookup rate of a tight loop more than the slot read does.
+  if (e == -1 || items_[e] == x) [[likely]] return e;
+  do {
     p = (p + 1) & mask_;
     e = slots_[p];
-  }
+  } while (e != -1 && items_[e] != x);
   return e;
 }
 
