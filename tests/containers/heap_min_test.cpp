@@ -1,6 +1,5 @@
 // HeapMinDouble and HeapMinInt64: capacity and fillers, the tie rules of both sift directions,
-// unchanged state on an equal key, random key changes against a brute-force model, and the
-// return of the three arrays to the pools.
+// unchanged state on an equal key, and random key changes against a brute-force model.
 #include "varnel/containers/heap_min.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +10,6 @@
 #include <random>
 #include <vector>
 
-#include "memory/thread_allocator.h"
 
 namespace varnel {
 namespace {
@@ -177,30 +175,6 @@ TEST(HeapMin, RandomKeyChangesKeepEveryKeyAndTheMinimumOnTop) {
     checkRandomKeyChanges<double>(seed);
     checkRandomKeyChanges<std::int64_t>(seed + 100);
   }
-}
-
-TEST(HeapMin, DestructionReturnsTheThreeArraysToTheirClasses) {
-  testing::onFreshAllocator(0, [] {
-    auto freeCounts = [] {
-      std::vector<std::uint64_t> counts;
-      for (unsigned c = 0; c < kSizeClassCount; ++c) {
-        counts.push_back(currentAllocator()->pools[c]->freeCount);
-      }
-      return counts;
-    };
-    { HeapMinDouble warm(20); }  // takes the chunks once
-    const std::vector<std::uint64_t> before = freeCounts();
-    {
-      HeapMinDouble heap(20);
-      EXPECT_EQ(currentAllocator()->pools[sizeClassOf(31 * 8)]->freeCount,
-                before[sizeClassOf(31 * 8)] - 1)
-          << "the 31 keys must take one block of their class";
-      EXPECT_EQ(currentAllocator()->pools[sizeClassOf(31 * 4)]->freeCount,
-                before[sizeClassOf(31 * 4)] - 2)
-          << "the two maps must take one block each of their class";
-    }
-    EXPECT_EQ(freeCounts(), before) << "a heap's blocks did not all come back to their classes";
-  });
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // SetRev: the link states and log marks of its four updates, registration once per point,
-// restoration (one level and nested levels, against copies taken at each push), and clear.
+// restoration at one level and at nested levels, and clear. Random nested sequences are in
+// tests/solver/reversible_model_test.cpp.
 #include "varnel/containers/set_rev.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "varnel/solver/solver.h"
@@ -26,13 +26,6 @@ std::vector<std::int32_t> membersOf(const Set& set) {
 std::vector<std::int32_t> logOf(const SuccessionIntRev& log) {
   return std::vector<std::int32_t>(log.data(), log.data() + log.size());
 }
-
-// Pops every open point when it goes, before the containers declared ahead of it: their
-// trail entries must not outlive them, even when an assertion ends a test early.
-struct PopAllOnExit {
-  Solver& solver;
-  ~PopAllOnExit() { solver.popAllRestorationPoints(); }
-};
 
 // A solver whose timestamp has reached `timestamp` with no point left open.
 void advanceTimestamp(Solver& solver, std::uint64_t timestamp) {
@@ -194,54 +187,6 @@ TEST(SetRev, ClearGivesAFreshSetThatRegistersAgain) {
   const std::int32_t objects = solver.trail->objectCount();
   set.pushBack(2);
   EXPECT_EQ(solver.trail->objectCount(), objects + 1) << "a cleared set must register again";
-}
-
-TEST(SetRev, RandomNestedChangesMatchCopiesTakenAtEachPush) {
-  // Model check against a plain vector of members copied at every push. An element popped
-  // since the set's last restoration is not pushed again (the logs' precondition).
-  for (std::uint32_t seed = 1; seed <= 20; ++seed) {
-    std::mt19937 random(seed);
-    Solver solver;
-    constexpr std::int32_t n = 24;
-    SetRev set(solver, n);
-    PopAllOnExit popAll{solver};
-    std::vector<std::int32_t> model;
-    std::vector<std::vector<std::int32_t>> copies;
-    for (int step = 0; step < 600; ++step) {
-      const unsigned action = random() % 10;
-      // Changes made with no point open would stay for good and drain the set.
-      if ((action == 0 && copies.size() < 8) || copies.empty()) {
-        copies.push_back(model);
-        solver.pushRestorationPoint();
-      } else if (action == 1 && !copies.empty()) {
-        solver.popRestorationPoint();
-        model = copies.back();
-        copies.pop_back();
-        ASSERT_EQ(membersOf(set), model) << "seed " << seed << " step " << step << ": pop";
-        ASSERT_TRUE(set.audit()) << "seed " << seed << " step " << step << ": invariants";
-      } else if (action < 6) {
-        const std::int32_t x = static_cast<std::int32_t>(random() % n);
-        if (set.contains(x) || set.prevLinks()[x] >= 0) continue;  // member, or popped
-        if (random() % 2 == 0) {
-          set.pushBack(x);
-          model.push_back(x);
-        } else {
-          set.pushFront(x);
-          model.insert(model.begin(), x);
-        }
-      } else if (!model.empty()) {
-        if (random() % 2 == 0) {
-          set.popBack();
-          model.pop_back();
-        } else {
-          set.popFront();
-          model.erase(model.begin());
-        }
-      }
-      ASSERT_EQ(set.size(), static_cast<std::int32_t>(model.size()))
-          << "seed " << seed << " step " << step << ": size";
-    }
-  }
 }
 
 }  // namespace
