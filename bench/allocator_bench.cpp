@@ -45,13 +45,14 @@ struct MallocSide {
   static void release(void* block, std::uint32_t) { std::free(block); }
 };
 
-// The pools reached through a call that the compiler cannot inline: what a caller pays when the
-// fast path is not expanded at its call site.
+// The pools reached through a call that the compiler cannot inline (the functions are called
+// through volatile pointers): what a caller pays when the fast path is not expanded at its site.
+void* (*volatile outOfLineAllocate)(std::uint32_t) = &PoolSide::allocate;
+void (*volatile outOfLineRelease)(void*, std::uint32_t) = &PoolSide::release;
+
 struct OutOfLinePoolSide {
-  [[gnu::noinline]] static void* allocate(std::uint32_t bytes) { return PoolSide::allocate(bytes); }
-  [[gnu::noinline]] static void release(void* block, std::uint32_t bytes) {
-    PoolSide::release(block, bytes);
-  }
+  static void* allocate(std::uint32_t bytes) { return outOfLineAllocate(bytes); }
+  static void release(void* block, std::uint32_t bytes) { outOfLineRelease(block, bytes); }
 };
 
 template <class Side>

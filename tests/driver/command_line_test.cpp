@@ -2,55 +2,39 @@
 // problem line, and rejected parameters with exit code 2.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
+
+#include "driver/run_bench.h"
 
 namespace {
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int exitCode;
-};
+using varnel::testing::runBench;
 
-// Runs the driver with `args` through the shell; standard error goes to a scratch file.
-Outcome runBench(const std::string& args) {
-  const std::string errPath = ::testing::TempDir() + "varnel_cli_stderr.txt";
-  const std::string command = std::string(VARNEL_BENCH_PATH) + " " + args + " 2>" + errPath;
-  Outcome outcome;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {"", "popen failed", -1};
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
-  const int status = pclose(pipe);
-  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errPath);
-  std::stringstream text;
-  text << err.rdbuf();
-  outcome.err = text.str();
-  return outcome;
+// Standard error with Windows line ends folded to plain newlines.
+std::string errorText(const varnel::testing::BenchRun& run) {
+  std::string text;
+  for (char c : run.err) {
+    if (c != '\r') text += c;
+  }
+  return text;
 }
 
 std::string runLine(const std::string& values) { return "run with " + values + "\n"; }
 
 TEST(CommandLineEndToEnd, UnknownProblemPrintsOneLineAndSucceeds) {
   for (const char* pb : {"3", "-1"}) {
-    const Outcome o = runBench(pb);
+    const auto o = runBench(pb);
     EXPECT_EQ(o.exitCode, 0) << "pb " << pb;
     EXPECT_EQ(o.out, runLine(std::string("pb=") + pb +
                              " numThreads=1 mem=0 arity=10 numTuples=500 upper=10") +
                          "type de probleme inconnu\n")
         << "pb " << pb << ": no separator lines around an unknown problem";
-    EXPECT_EQ(o.err, "") << "pb " << pb;
+    EXPECT_EQ(errorText(o), "") << "pb " << pb;
   }
 }
 
 TEST(CommandLineEndToEnd, RunLineEchoesClampedValuesAndIgnoresTheSeventhArgument) {
-  const Outcome o = runBench("99999999999 2 -5 6 2000 5 77");
+  const auto o = runBench("99999999999 2 -5 6 2000 5 77");
   EXPECT_EQ(o.exitCode, 0);
   EXPECT_EQ(o.out, runLine("pb=2147483647 numThreads=2 mem=-5 arity=6 numTuples=2000 upper=5") +
                        "type de probleme inconnu\n");
@@ -70,17 +54,17 @@ TEST(CommandLineEndToEnd, InvalidParametersStopAfterTheRunLineWithCode2) {
        "Error: invalid argument arity=0: accepted range is 1 to 2147483647\n"},
       {"1 1 0 3 x", "pb=1 numThreads=1 mem=0 arity=3 numTuples=0 upper=10",
        "Error: invalid argument numTuples=0: accepted range is 1 to 2147483647\n"},
-      {"1 1 0 3 4 ''", "pb=1 numThreads=1 mem=0 arity=3 numTuples=4 upper=0",
+      {"1 1 0 3 4 0", "pb=1 numThreads=1 mem=0 arity=3 numTuples=4 upper=0",
        "Error: invalid argument upper=0: accepted range is 1 to 2147483647\n"},
       {"2 -1", "pb=2 numThreads=-1 mem=0 arity=10 numTuples=500 upper=10",
        "Error: invalid argument numThreads=-1: accepted range is 0 to 2147483647 (the element "
        "count of problem 2)\n"},
   };
   for (const auto& c : cases) {
-    const Outcome o = runBench(c.args);
+    const auto o = runBench(c.args);
     EXPECT_EQ(o.exitCode, 2) << "args " << c.args;
     EXPECT_EQ(o.out, runLine(c.values)) << "args " << c.args << ": nothing after the run line";
-    EXPECT_EQ(o.err, c.error) << "args " << c.args;
+    EXPECT_EQ(errorText(o), c.error) << "args " << c.args;
   }
 }
 

@@ -67,6 +67,16 @@ inline int exitCodeOf(int status) {
 #endif
 }
 
+// The line handed to std::system. cmd /c drops the first and the last quote of a line with more
+// than two, so there the whole line gets one more pair; sh takes it as it is.
+inline std::string shellCommand(const std::string& command) {
+#if defined(WIFEXITED)
+  return command;
+#else
+  return "\"" + command + "\"";
+#endif
+}
+
 }  // namespace detail
 
 inline std::vector<std::string> BenchRun::lines() const {
@@ -90,7 +100,7 @@ inline BenchRun runBench(const std::string& arguments) {
   const std::string command = std::string("\"") + VARNEL_BENCH_PATH + "\" " + arguments + " >\"" +
                               outPath + "\" 2>\"" + errPath + "\"";
   BenchRun run;
-  run.exitCode = detail::exitCodeOf(std::system(command.c_str()));
+  run.exitCode = detail::exitCodeOf(std::system(detail::shellCommand(command).c_str()));
   run.out = detail::readWholeFile(outPath);
   run.err = detail::readWholeFile(errPath);
   std::remove(outPath.c_str());

@@ -20,7 +20,7 @@ void* arenaAllocate(MemoryArena* arena, std::uint64_t bytes) {
   return static_cast<char*>(arena->base) + start;
 }
 
-void arenaRelease(MemoryArena* arena, void* block) {
+void arenaRelease([[maybe_unused]] MemoryArena* arena, void* block) {
   VARNEL_ASSERT(arena->capacity == 0);
   std::free(block);
 }
