@@ -2,7 +2,7 @@
 ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run test bench build debug asan tsan setup clean
+.PHONY: run test bench build debug asan tsan windows setup clean
 
 # Installs what the build needs on a Debian machine, when it is missing.
 setup:
@@ -29,6 +29,10 @@ asan: setup
 
 tsan: setup
 	cmake --workflow --preset tsan
+
+# Cross-builds with MinGW-w64, runs every test and the driver under Wine (installs both if missing).
+windows:
+	tools/windows-check
 
 clean:
 	rm -rf build
