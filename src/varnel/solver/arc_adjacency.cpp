@@ -72,6 +72,7 @@ template class BasicArcAdjacency<GraphNodeRev>;
 
 void ArcAdjacencyRev::snapshot() {
   // The side has no solver field: its records were built with the solver it records on.
+  VARNEL_ASSERT(nodes_->length() > 0);
   node(0).slotSet.solver().trail->recordInt(&savedArcCount_);
   savedArcCount_ = arcCount_;
 }
