@@ -295,7 +295,7 @@ class CsvFiles(unittest.TestCase):
         ok = sweep.parse_run(sweep.Config(1, 3, 1, 10, 1000, 10),
                              text(report_lines(1, 3, 1, 50, 70, [60, 61, 65],
                                                table=(10, 1000, 10))), "", 0, 2)
-        ok.wall_seconds, ok.hw_threads = 1.25, 2
+        ok.wall_seconds, ok.cpu_seconds, ok.hw_threads = 1.25, 2.5, 2
         nan = sweep.parse_run(sweep.Config(0, 2, 0), text(report_lines(
             0, 2, 0, 0, 0, [0, 0], ratio_text="-nan", power_text="-nan")), "", 0)
         oom = sweep.parse_run(sweep.Config(0, 4, 1), "#threads 4\n",
@@ -312,7 +312,7 @@ class CsvFiles(unittest.TestCase):
         for before, after in zip([ok, nan, oom], back):
             for name in ("config", "rep", "main_time", "elapsed", "thread_times", "mean",
                          "physical_memory", "mem_thread", "memory_consumption", "exit_code",
-                         "status", "message", "hw_threads"):
+                         "status", "message", "wall_seconds", "cpu_seconds", "hw_threads"):
                 self.assertEqual(getattr(after, name), getattr(before, name),
                                  f"{name} changed in the round trip")
             for name in ("ratio", "power"):
@@ -376,6 +376,13 @@ class ProgressAndEstimates(unittest.TestCase):
         self.assertAlmostEqual(left, unit * (1 + 8 / hw), msg="8 threads on 2 cores take four "
                                                                "waves plus the main run")
         self.assertIsNone(sweep.estimate_left([], [(0, 1)], hw), "no data, no estimate")
+
+    def test_busy_machine_is_flagged(self):
+        self.assertIsNone(sweep.busy_machine_warning(0.3, 2), "a quiet machine needs no warning")
+        self.assertIsNone(sweep.busy_machine_warning(None, 2), "no load average, no warning")
+        warning = sweep.busy_machine_warning(2.7, 2)
+        self.assertIsNotNone(warning, "load 2.7 on 2 hardware threads is a busy machine")
+        self.assertIn("2.70", warning, "the warning should give the load it saw")
 
     def test_default_thread_counts(self):
         self.assertEqual(sweep.default_threads(2), [1, 2, 4], "2 hardware threads")
@@ -455,6 +462,8 @@ class WholeSweep(unittest.TestCase):
         self.assertEqual({(r.config.mem, r.config.threads) for r in failed}, {(1, 4)},
                          "only split memory with 4 threads runs out of memory")
         self.assertTrue(all(r.status == "out-of-memory" for r in failed), "failure status")
+        self.assertTrue(all(r.cpu_seconds is not None and 0 <= r.cpu_seconds for r in runs),
+                        "each run should record the CPU time of the driver")
         p1 = [r for r in runs if r.config.problem == 1]
         self.assertTrue(all(r.config.num_tuples == 1000 for r in p1), "--tuples not passed on")
         self.assertIn("out-of-memory", err, "failed runs should be reported on stderr")
@@ -502,6 +511,7 @@ class WholeSweep(unittest.TestCase):
         self.assertEqual([r.status for r in runs], ["ok", "timeout"],
                          "the hung 2-thread run should be recorded as a time-out")
         self.assertLess(runs[1].wall_seconds, 10, "the hung run was not killed at the time-out")
+        self.assertLess(runs[1].cpu_seconds, 5, "a sleeping run should use almost no CPU")
 
     def test_markdown_table(self):
         code, out, _ = self.run_main([
