@@ -286,6 +286,29 @@ class Statistics(unittest.TestCase):
         self.assertIn("--tuples", warnings[0], "the warning should say how to lengthen runs")
 
 
+    def test_other_processes_share_per_configuration(self):
+        config = sweep.Config(0, 1, 0)
+        runs = []
+        for rep, other in enumerate((0.1, 0.9, 0.3)):
+            run = sweep.parse_run(config, text(report_lines(0, 1, 0, 500, 510, [505])), "", 0,
+                                  rep)
+            run.wall_seconds, run.other_cpu_seconds, run.hw_threads = 1.0, other, 2
+            runs.append(run)
+        summary = sweep.summarise(runs)[0]
+        shares = [r.others_share for r in runs]
+        self.assertEqual(summary.others, (statistics.median(shares), min(shares), max(shares)),
+                         "the others share should be summarised like the other statistics")
+        table = sweep.format_table([summary])
+        self.assertIn("15% [5%, 45%]", table, f"the others column is missing or wrong:\n{table}")
+        warning = sweep.disturbed_warning([summary])
+        self.assertIsNotNone(warning, "a median of 15% other work should be flagged")
+        self.assertIn("problem 0 1 thread mem 0", warning, "the configuration is not named")
+        for run in runs:
+            run.other_cpu_seconds = 0.01
+        self.assertIsNone(sweep.disturbed_warning(sweep.summarise(runs)),
+                          "0.5% of other work is no reason to warn")
+
+
 class CsvFiles(unittest.TestCase):
     def setUp(self):
         self.dir = Path(tempfile.mkdtemp(prefix="sweep-test-"))
@@ -295,7 +318,7 @@ class CsvFiles(unittest.TestCase):
         ok = sweep.parse_run(sweep.Config(1, 3, 1, 10, 1000, 10),
                              text(report_lines(1, 3, 1, 50, 70, [60, 61, 65],
                                                table=(10, 1000, 10))), "", 0, 2)
-        ok.wall_seconds, ok.cpu_seconds, ok.hw_threads = 1.25, 2.5, 2
+        ok.wall_seconds, ok.cpu_seconds, ok.other_cpu_seconds, ok.hw_threads = 1.25, 2.5, 0.5, 2
         nan = sweep.parse_run(sweep.Config(0, 2, 0), text(report_lines(
             0, 2, 0, 0, 0, [0, 0], ratio_text="-nan", power_text="-nan")), "", 0)
         oom = sweep.parse_run(sweep.Config(0, 4, 1), "#threads 4\n",
@@ -312,7 +335,8 @@ class CsvFiles(unittest.TestCase):
         for before, after in zip([ok, nan, oom], back):
             for name in ("config", "rep", "main_time", "elapsed", "thread_times", "mean",
                          "physical_memory", "mem_thread", "memory_consumption", "exit_code",
-                         "status", "message", "wall_seconds", "cpu_seconds", "hw_threads"):
+                         "status", "message", "wall_seconds", "cpu_seconds",
+                         "other_cpu_seconds", "hw_threads"):
                 self.assertEqual(getattr(after, name), getattr(before, name),
                                  f"{name} changed in the round trip")
             for name in ("ratio", "power"):
@@ -378,11 +402,28 @@ class ProgressAndEstimates(unittest.TestCase):
         self.assertIsNone(sweep.estimate_left([], [(0, 1)], hw), "no data, no estimate")
 
     def test_busy_machine_is_flagged(self):
-        self.assertIsNone(sweep.busy_machine_warning(0.3, 2), "a quiet machine needs no warning")
-        self.assertIsNone(sweep.busy_machine_warning(None, 2), "no load average, no warning")
-        warning = sweep.busy_machine_warning(2.7, 2)
-        self.assertIsNotNone(warning, "load 2.7 on 2 hardware threads is a busy machine")
-        self.assertIn("2.70", warning, "the warning should give the load it saw")
+        self.assertIsNone(sweep.busy_machine_warning(0.02), "a quiet machine needs no warning")
+        self.assertIsNone(sweep.busy_machine_warning(None), "nothing measured, no warning")
+        warning = sweep.busy_machine_warning(0.6)
+        self.assertIsNotNone(warning, "60% of the machine busy with other work is a lot")
+        self.assertIn("60%", warning, "the warning should give the share it saw")
+
+    def test_machine_busy_seconds_from_proc_stat(self):
+        ticks = os.sysconf("SC_CLK_TCK")
+        line = "cpu  1000 50 300 9000 70 20 10 5 0 0\n"
+        busy = sweep.machine_busy_seconds(line)
+        self.assertAlmostEqual(busy, (1000 + 50 + 300 + 20 + 10 + 5) / ticks,
+                               msg="idle and iowait must not count as busy")
+        self.assertIsNone(sweep.machine_busy_seconds("intr 12 3 4\n"), "not a cpu line")
+        self.assertIsNotNone(sweep.machine_busy_seconds(), "this Linux machine has /proc/stat")
+
+    def test_share_of_the_machine_used_by_others(self):
+        run = sweep.Run(config=sweep.Config(0, 1, 0), wall_seconds=2.0, other_cpu_seconds=1.0,
+                        hw_threads=2)
+        self.assertAlmostEqual(run.others_share, 0.25, msg="1 s of other work in 2 s on 2 "
+                                                           "hardware threads is a quarter")
+        run.other_cpu_seconds = None
+        self.assertIsNone(run.others_share, "unknown when other work was not measured")
 
     def test_default_thread_counts(self):
         self.assertEqual(sweep.default_threads(2), [1, 2, 4], "2 hardware threads")
@@ -464,6 +505,8 @@ class WholeSweep(unittest.TestCase):
         self.assertTrue(all(r.status == "out-of-memory" for r in failed), "failure status")
         self.assertTrue(all(r.cpu_seconds is not None and 0 <= r.cpu_seconds for r in runs),
                         "each run should record the CPU time of the driver")
+        self.assertTrue(all(r.other_cpu_seconds is not None and 0 <= r.other_cpu_seconds
+                            for r in runs), "each run should record the other processes' CPU")
         p1 = [r for r in runs if r.config.problem == 1]
         self.assertTrue(all(r.config.num_tuples == 1000 for r in p1), "--tuples not passed on")
         self.assertIn("out-of-memory", err, "failed runs should be reported on stderr")
