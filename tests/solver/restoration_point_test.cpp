@@ -147,11 +147,12 @@ TEST(RestorationPoint, NestedSavesRestoreLevelByLevel) {
   solver.popRestorationPoint();
   EXPECT_EQ(succession.size(), 2) << "inner pop must restore the size at the inner push";
 
-  // Saved at the inner point's timestamp, which pops do not lower: not recorded again.
+  // The pop set the stamp back, so the change between the pops registers again (one int and
+  // one object entry); the outer pop still returns to the outer push's size.
   const std::int32_t count = solver.trail->count();
   succession.pushBack(11);
-  EXPECT_EQ(solver.trail->count(), count)
-      << "a change between the pops must not be recorded again (stamp = inner timestamp)";
+  EXPECT_EQ(solver.trail->count(), count + 2)
+      << "a change between the pops must register again after the inner pop";
   EXPECT_EQ(succession.size(), 3) << "pushBack did not append";
 
   solver.popRestorationPoint();
@@ -163,6 +164,21 @@ TEST(RestorationPoint, NestedSavesRestoreLevelByLevel) {
   succession.pushBack(12);
   solver.popRestorationPoint();
   EXPECT_EQ(succession.size(), 1) << "change after a fresh push was not recorded";
+}
+
+TEST(RestorationPoint, ChangeFirstMadeAfterAnInnerPopIsUndoneByTheOuterPop) {
+  // Saved only at the inner point: after that pop the object's stamp equals the timestamp,
+  // which pops do not lower. A change at the outer level must still be undone by the outer pop.
+  Solver solver;
+  SuccessionIntRev succession(4, solver);
+  solver.pushRestorationPoint();
+  solver.pushRestorationPoint();
+  succession.pushBack(1);
+  solver.popRestorationPoint();
+  EXPECT_EQ(succession.size(), 0) << "inner pop";
+  succession.pushBack(2);
+  solver.popRestorationPoint();
+  EXPECT_EQ(succession.size(), 0) << "the change made between the pops escaped the outer pop";
 }
 
 TEST(RestorationPoint, RestoreRunsBeforeTheSnapshotFieldIsReset) {
@@ -265,16 +281,12 @@ TEST(RestorationPoint, EntriesRecordedWithNoOpenPointSurvivePops) {
 
 TEST(RestorationPoint, RandomChangesMatchCopiesTakenAtEachPush) {
   // Model check: random pushes, pops and appends on three successions, against a stack of
-  // sizes copied at every push. Appends resume only after a fresh push: an object first saved
-  // at an inner point keeps that point's stamp after the pop, so a change made then at the
-  // outer level is recorded only if the object was already saved there (see
-  // NestedSavesRestoreLevelByLevel for the case that holds).
+  // sizes copied at every push, with appends at any moment, also between two pops.
   Solver solver;
   std::vector<SuccessionIntRev*> successions;
   for (int k = 0; k < 3; ++k) successions.push_back(new SuccessionIntRev(1, solver));
   std::vector<std::vector<std::int32_t>> copies;
   std::mt19937 random(12345);
-  bool poppedSincePush = false;
   int pops = 0;
   for (int step = 0; step < 5000; ++step) {
     const unsigned action = random() % 8;
@@ -283,7 +295,6 @@ TEST(RestorationPoint, RandomChangesMatchCopiesTakenAtEachPush) {
       for (auto* s : successions) sizes.push_back(s->size());
       copies.push_back(sizes);
       solver.pushRestorationPoint();
-      poppedSincePush = false;
     } else if (action == 1 && !copies.empty()) {
       solver.popRestorationPoint();
       ++pops;
@@ -292,8 +303,7 @@ TEST(RestorationPoint, RandomChangesMatchCopiesTakenAtEachPush) {
             << "step " << step << ": succession " << k << " not back to its size at the push";
       }
       copies.pop_back();
-      poppedSincePush = true;
-    } else if (!poppedSincePush) {
+    } else {
       successions[random() % 3]->pushBack(step);
     }
   }

@@ -97,9 +97,8 @@ void expectSame(const Copy& now, const Copy& saved, const std::string& when) {
   EXPECT_EQ(now.edges, saved.edges) << when << ": graph present edges";
 }
 
-// One random update of one container, within its preconditions. `successionOpen` says whether
-// the succession may change (see the walk below).
-void randomUpdate(World& w, std::mt19937& random, bool successionOpen, std::int32_t step) {
+// One random update of one container, within its preconditions.
+void randomUpdate(World& w, std::mt19937& random, std::int32_t step) {
   switch (random() % 8) {
     case 0:
     case 1: {
@@ -123,7 +122,7 @@ void randomUpdate(World& w, std::mt19937& random, bool successionOpen, std::int3
       }
       return;
     case 3:
-      if (successionOpen) w.succession.pushBack(step);
+      w.succession.pushBack(step);
       return;
     case 4: {
       const std::int32_t tail = static_cast<std::int32_t>(random() % kDigraphNodes);
@@ -167,17 +166,11 @@ TEST(ReversibleModel, RandomNestedChangesMatchCopiesTakenAtEachPush) {
     World w(solver);
     std::mt19937 random(seed);
     std::vector<Copy> copies;
-    // SuccessionIntRev keeps the registration it made at an inner point after that point is
-    // popped, so a change it receives at the outer level before the next push escapes the outer
-    // pop; the walk changes it only when no pop has happened since the last push. The other
-    // three containers take every change at every moment.
-    bool successionOpen = false;
     for (std::int32_t step = 0; step < 1500; ++step) {
       const unsigned action = random() % 12;
       if (copies.empty() || (action == 0 && copies.size() < 10)) {
         copies.push_back(w.copy());
         solver.pushRestorationPoint();
-        successionOpen = true;
       } else if (action == 1) {
         if (copies.size() >= 3) ++deepPops;
         solver.popRestorationPoint();
@@ -186,9 +179,8 @@ TEST(ReversibleModel, RandomNestedChangesMatchCopiesTakenAtEachPush) {
                    "seed " + std::to_string(seed) + " step " + std::to_string(step));
         if (::testing::Test::HasFailure()) return;
         copies.pop_back();
-        successionOpen = false;
       } else {
-        randomUpdate(w, random, successionOpen, step);
+        randomUpdate(w, random, step);
       }
     }
     while (!copies.empty()) {

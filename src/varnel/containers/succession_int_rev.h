@@ -17,8 +17,13 @@ class SuccessionRev final : public Succession<T> {
 
   void save(Solver& solver) override { saveObject(*this, solver); }
   void saveOnce(Solver& solver) override { saveObjectOnce(*this, stamp_, solver); }
-  // size = savedSize.
-  void restore() override { this->size_ = this->savedSize_; }
+  // size = savedSize. The stamp drops to 0 so that the next change registers again: the
+  // timestamp does not go down on a pop, and a change made at the enclosing point after this
+  // one was popped must be recorded there.
+  void restore() override {
+    this->size_ = this->savedSize_;
+    stamp_ = 0;
+  }
   // Records savedSize on the trail, then savedSize = size.
   void snapshot() override;
 
