@@ -408,6 +408,21 @@ class ProgressAndEstimates(unittest.TestCase):
         self.assertIsNotNone(warning, "60% of the machine busy with other work is a lot")
         self.assertIn("60%", warning, "the warning should give the share it saw")
 
+    def test_waiting_for_a_quiet_machine(self):
+        shares = iter([0.6, 0.5, 0.05, 0.9])
+        calls = []
+
+        def measure():
+            calls.append(1)
+            return next(shares)
+        self.assertEqual(sweep.wait_for_quiet(30, measure), 0.05, "should stop once quiet")
+        self.assertEqual(len(calls), 3, "no sampling after the machine is quiet")
+        calls.clear()
+        self.assertEqual(sweep.wait_for_quiet(2, lambda: calls.append(1) or 0.8), 0.8,
+                         "should give up with the last share seen")
+        self.assertEqual(len(calls), 3, "2 s of waiting in 1 s samples is 3 samples")
+        self.assertIsNone(sweep.wait_for_quiet(5, lambda: None), "unmeasurable: do not wait")
+
     def test_machine_busy_seconds_from_proc_stat(self):
         ticks = os.sysconf("SC_CLK_TCK")
         line = "cpu  1000 50 300 9000 70 20 10 5 0 0\n"
@@ -566,6 +581,15 @@ class WholeSweep(unittest.TestCase):
         self.assertTrue(all(line.startswith("| ") and line.endswith(" |") for line in
                             (lines[0], lines[2])), f"not a Markdown table:\n{out}")
         self.assertIn("10x500x10", lines[2], "the table arguments of problem 1 are missing")
+
+    def test_help_lists_every_option(self):
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out), self.assertRaises(SystemExit) as stop:
+            sweep.parse_arguments(["--help"], 2)
+        self.assertEqual(stop.exception.code, 0, "--help should exit with 0")
+        for option in ("--bench", "--threads", "--mem", "--reps", "--tuples", "--plot-only",
+                       "--wait-quiet", "--timeout"):
+            self.assertIn(option, out.getvalue(), f"--help does not mention {option}")
 
     def test_missing_driver_is_a_usage_error(self):
         code, _, err = self.run_main(["--bench", str(self.dir / "nothing"), "--no-plot"])
