@@ -3,8 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#ifdef VARNEL_SYSTEM_HEAP
+#include <cstdlib>
+#endif
 
 #include "varnel/memory/memory_arena.h"
+#ifdef VARNEL_SYSTEM_HEAP
+#include "varnel/memory/out_of_memory.h"
+#endif
 #include "varnel/memory/poisoning.h"
 #include "varnel/memory/size_class.h"
 #include "varnel/platform/assert.h"
@@ -68,6 +74,7 @@ inline varnel_allocator* currentAllocator() {
   return static_cast<varnel_allocator*>(platform::threadSlotGet(allocatorTlsIndex));
 }
 
+#ifndef VARNEL_SYSTEM_HEAP
 inline void* allocateBlock(unsigned sizeClass) {
   VARNEL_ASSERT(sizeClass < kSizeClassCount);
   varnel_allocator* allocator = currentAllocator();
@@ -93,6 +100,23 @@ inline void freeBlock(void* block, unsigned sizeClass) {
   ++pool->freeCount;
   poisonBytes(block, pool->blockWords * 8);
 }
+#else
+// The system-heap build (VARNEL_SYSTEM_HEAP): every block comes from the general heap at its
+// class's size, so that the library can be measured on another allocator. The pools stay built
+// but take no chunk; budgets then confine only the allocator's own records.
+inline void* allocateBlock(unsigned sizeClass) {
+  VARNEL_ASSERT(sizeClass < kSizeClassCount);
+  void* block = std::malloc(blockBytesOf(sizeClass));
+  if (block == nullptr) [[unlikely]] exitChunkRefused(blockBytesOf(sizeClass) / 8);
+  return block;
+}
+
+inline void freeBlock(void* block, unsigned sizeClass) {
+  VARNEL_ASSERT(sizeClass < kSizeClassCount);
+  VARNEL_ASSERT(block != nullptr);
+  std::free(block);
+}
+#endif
 
 namespace detail {
 // Creates the main thread's allocator before any static object of a translation unit that
