@@ -77,7 +77,9 @@ void expectProblemOneRun(std::int32_t numThreads, std::int32_t mem, std::int32_t
   memoryLine << "physical Memory: " << platform::totalPhysicalMemory()
              << " memThread: " << driver::perThreadBudget(numThreads, splitMem);
   EXPECT_EQ(lines[3], memoryLine.str()) << "physical memory and per-thread budget";
-  if (!splitMem) EXPECT_NE(lines[3].find(" memThread: 0"), std::string::npos) << lines[3];
+  if (!splitMem) {
+    EXPECT_NE(lines[3].find(" memThread: 0"), std::string::npos) << "no budget: " << lines[3];
+  }
 
   EXPECT_EQ(lines[4], "Creation d'une table ayant:") << "table heading";
   EXPECT_EQ(lines[5], "\t" + std::to_string(arity) + " variables") << "arity line";
