@@ -1,0 +1,200 @@
+// Fuzz target: the trail and the reversible containers (SetRev, SuccessionIntRev, DigraphRev,
+// GraphRev) on one solver, driven by nested pushes, updates and pops decoded from the input.
+// Each pop must give back exactly the plain copy taken at the matching push; every update keeps
+// to its container's preconditions.
+#include <cstdint>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "varnel/containers/set_rev.h"
+#include "varnel/containers/succession_int_rev.h"
+#include "varnel/solver/digraph_rev.h"
+#include "varnel/solver/graph_rev.h"
+#include "varnel/solver/solver.h"
+
+namespace {
+
+using namespace varnel;
+
+constexpr std::int32_t kSetUniverse = 24;
+constexpr std::int32_t kDigraphNodes = 6;  // of the digraph's 1000, the ones the input uses
+constexpr std::int32_t kGraphNodes = 8;
+constexpr std::int32_t kGraphSlots = 4;
+constexpr std::int32_t kGraphEdgeIds = 64;
+constexpr std::size_t kMaxDepth = 12;
+
+std::vector<std::int32_t> membersOf(const Set& set) {
+  std::vector<std::int32_t> members;
+  for (std::int32_t x = set.first(); x != set.sentinel(); x = set.next(x)) {
+    members.push_back(x);
+    VARNEL_FUZZ_CHECK(members.size() <= static_cast<std::size_t>(set.universe()),
+                      "a set's chain does not come back to its sentinel");
+  }
+  VARNEL_FUZZ_CHECK(members.size() == static_cast<std::size_t>(set.size()),
+                    "a set of size %d links %zu members", set.size(), members.size());
+  return members;
+}
+
+// Everything the input can change, as plain values.
+struct Copy {
+  std::vector<std::int32_t> set, succession, arcs, edges;
+  std::vector<std::int32_t> inSlotCounts, outSlotCounts, graphSlotCounts;
+  std::vector<std::vector<std::int32_t>> inSlots, outSlots, graphSlots;
+  std::int32_t inArcCount = 0, outArcCount = 0, edgeCount = 0;
+
+  bool operator==(const Copy&) const = default;
+};
+
+struct World {
+  explicit World(Solver& s)
+      : solver(s), set(s, kSetUniverse), succession(1, s), digraph(s),
+        graph(s, kGraphNodes, kGraphSlots, kGraphEdgeIds) {}
+  // Pops before the containers go, so that no trail entry outlives its object.
+  ~World() { solver.popAllRestorationPoints(); }
+
+  Copy copy() const {
+    Copy c;
+    c.set = membersOf(set);
+    c.succession.assign(succession.data(), succession.data() + succession.size());
+    c.inArcCount = digraph.inArcs().arcCount();
+    c.outArcCount = digraph.outArcs().arcCount();
+    for (std::int32_t v = 0; v < kDigraphNodes; ++v) {
+      c.inSlotCounts.push_back(digraph.inArcs().node(v).slotCount);
+      c.outSlotCounts.push_back(digraph.outArcs().node(v).slotCount);
+      c.inSlots.push_back(membersOf(digraph.inArcs().node(v).slotSet));
+      c.outSlots.push_back(membersOf(digraph.outArcs().node(v).slotSet));
+    }
+    c.arcs = membersOf(digraph.arcSet());
+    c.edgeCount = graph.edgeEnds().firstEnds().arcCount();
+    for (std::int32_t v = 0; v < kGraphNodes; ++v) {
+      c.graphSlotCounts.push_back(graph.edgeEnds().firstEnds().node(v).slotCount);
+      c.graphSlots.push_back(membersOf(graph.edgeEnds().firstEnds().node(v).slotSet));
+    }
+    c.edges = membersOf(graph.edgeSet());
+    return c;
+  }
+
+  Solver& solver;
+  SetRev set;
+  SuccessionIntRev succession;
+  DigraphRev digraph;
+  GraphRev graph;
+};
+
+// Names the first part that differs, for the failure message.
+const char* firstDifference(const Copy& now, const Copy& saved) {
+  if (now.set != saved.set) return "SetRev members";
+  if (now.succession != saved.succession) return "SuccessionIntRev elements";
+  if (now.inArcCount != saved.inArcCount || now.outArcCount != saved.outArcCount) {
+    return "digraph arc counts";
+  }
+  if (now.inSlotCounts != saved.inSlotCounts || now.outSlotCounts != saved.outSlotCounts) {
+    return "digraph slot counts";
+  }
+  if (now.inSlots != saved.inSlots || now.outSlots != saved.outSlots) return "digraph slots";
+  if (now.arcs != saved.arcs) return "digraph arcs";
+  if (now.edgeCount != saved.edgeCount) return "graph edge count";
+  if (now.graphSlotCounts != saved.graphSlotCounts) return "graph slot counts";
+  if (now.graphSlots != saved.graphSlots) return "graph slots";
+  if (now.edges != saved.edges) return "graph edges";
+  return "nothing";
+}
+
+// One update of one container, skipped when it would break that container's preconditions.
+void update(World& w, fuzz::ByteReader& in, std::int32_t step) {
+  switch (in.below(8)) {
+    case 0: {
+      // Members cannot be pushed; nor can elements popped since the set's last restoration,
+      // whose prev is still their old predecessor.
+      const auto x = static_cast<std::int32_t>(in.below(kSetUniverse));
+      if (w.set.contains(x) || w.set.prevLinks()[x] >= 0) return;
+      if (in.below(2) == 0) {
+        w.set.pushBack(x);
+      } else {
+        w.set.pushFront(x);
+      }
+      return;
+    }
+    case 1:
+      if (w.set.size() == 0) return;
+      if (in.below(2) == 0) {
+        w.set.popBack();
+      } else {
+        w.set.popFront();
+      }
+      return;
+    case 2:
+      w.succession.pushBack(step);
+      return;
+    case 3: {
+      const auto tail = static_cast<std::int32_t>(in.below(kDigraphNodes));
+      const auto head = static_cast<std::int32_t>(in.below(kDigraphNodes));
+      if (w.digraph.outArcs().node(tail).slotCount == DigraphRev::kSlotCapacity) return;
+      if (w.digraph.inArcs().node(head).slotCount == DigraphRev::kSlotCapacity) return;
+      w.digraph.createArc(tail, head);
+      return;
+    }
+    case 4: {
+      const std::int32_t created = w.digraph.inArcs().arcCount();
+      if (created == 0) return;
+      const auto a = static_cast<std::int32_t>(in.below(static_cast<std::uint32_t>(created)));
+      if (!w.digraph.arcSet().contains(a)) w.digraph.addArc(a);
+      return;
+    }
+    case 5: {
+      const auto u = static_cast<std::int32_t>(in.below(kGraphNodes));
+      const auto v = (u + 1 + static_cast<std::int32_t>(in.below(kGraphNodes - 1))) % kGraphNodes;
+      const auto& ends = w.graph.edgeEnds().firstEnds();
+      if (ends.node(u).slotCount == kGraphSlots || ends.node(v).slotCount == kGraphSlots) return;
+      if (ends.arcCount() == kGraphEdgeIds) return;
+      w.graph.createEdge(u, v);
+      return;
+    }
+    default: {
+      const std::int32_t created = w.graph.edgeEnds().firstEnds().arcCount();
+      if (created == 0) return;
+      const auto e = static_cast<std::int32_t>(in.below(static_cast<std::uint32_t>(created)));
+      if (!w.graph.edgeSet().contains(e)) w.graph.addEdge(e);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::ByteReader in(data, size);
+  Solver solver;
+  {
+    World w(solver);
+    std::vector<Copy> copies;
+    for (std::int32_t step = 0; in.more() && step < 2000; ++step) {
+      const std::uint32_t action = in.below(8);
+      if (action == 0 && copies.size() < kMaxDepth) {
+        copies.push_back(w.copy());
+        solver.pushRestorationPoint();
+      } else if (action == 1 && !copies.empty()) {
+        solver.popRestorationPoint();
+        const Copy now = w.copy();
+        VARNEL_FUZZ_CHECK(now == copies.back(), "step %d, pop to depth %zu: %s differ", step,
+                          copies.size() - 1, firstDifference(now, copies.back()));
+        VARNEL_FUZZ_CHECK(w.set.audit(), "step %d: SetRev invariants broken after a pop", step);
+        copies.pop_back();
+      } else {
+        update(w, in, step);
+      }
+    }
+    while (!copies.empty()) {
+      solver.popRestorationPoint();
+      const Copy now = w.copy();
+      VARNEL_FUZZ_CHECK(now == copies.back(), "final pop to depth %zu: %s differ",
+                        copies.size() - 1, firstDifference(now, copies.back()));
+      copies.pop_back();
+    }
+    VARNEL_FUZZ_CHECK(solver.pushPopCount == 2 * solver.timestamp,
+                      "%llu pushes and pops after %llu pushes: a point is still open",
+                      static_cast<unsigned long long>(solver.pushPopCount),
+                      static_cast<unsigned long long>(solver.timestamp));
+  }
+  return 0;
+}
