@@ -67,8 +67,20 @@ void BasicArcAdjacency<Node>::clear() {
   arcCount_ = 0;
 }
 
-template class BasicArcAdjacency<GraphNode>;
-template class BasicArcAdjacency<GraphNodeRev>;
+// Member by member rather than `template class`: clang 14 instantiates every constrained member
+// in an explicit class instantiation whatever its requires-clause, and so fails on the other
+// node type's createNodes and constructor.
+template BasicArcAdjacency<GraphNode>::BasicArcAdjacency(std::int32_t, std::int32_t);
+template BasicArcAdjacency<GraphNode>::BasicArcAdjacency(const BasicArcAdjacency&, std::int32_t);
+template BasicArcAdjacency<GraphNode>::~BasicArcAdjacency();
+template void BasicArcAdjacency<GraphNode>::createNodes(std::int32_t);
+template void BasicArcAdjacency<GraphNode>::clear();
+template BasicArcAdjacency<GraphNodeRev>::BasicArcAdjacency(std::int32_t, std::int32_t);
+template BasicArcAdjacency<GraphNodeRev>::BasicArcAdjacency(const BasicArcAdjacency&,
+                                                            std::int32_t);
+template BasicArcAdjacency<GraphNodeRev>::~BasicArcAdjacency();
+template void BasicArcAdjacency<GraphNodeRev>::createNodes(Solver&, std::int32_t);
+template void BasicArcAdjacency<GraphNodeRev>::clear();
 
 void ArcAdjacencyRev::snapshot() {
   // The side has no solver field: its records were built with the solver it records on.
