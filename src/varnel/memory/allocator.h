@@ -111,7 +111,7 @@ inline void* allocateBlock(unsigned sizeClass) {
   return block;
 }
 
-inline void freeBlock(void* block, unsigned sizeClass) {
+inline void freeBlock(void* block, [[maybe_unused]] unsigned sizeClass) {
   VARNEL_ASSERT(sizeClass < kSizeClassCount);
   VARNEL_ASSERT(block != nullptr);
   std::free(block);
