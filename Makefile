@@ -21,6 +21,7 @@ test: setup
 	ctest --preset debug -j $(JOBS)
 
 bench: setup
+	@tools/bench-setup
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS)
 

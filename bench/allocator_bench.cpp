@@ -17,17 +17,22 @@ using varnel::allocateBlock;
 using varnel::freeBlock;
 using varnel::sizeClassOf;
 
-// Gives a benchmark thread an allocator for the duration of the run when it has none.
+// Gives a benchmark thread an allocator for the duration of the run: a fresh one when it has
+// none or when the run asks for a budget (the thread's own allocator is put back afterwards).
 class ThreadAllocatorScope {
  public:
-  explicit ThreadAllocatorScope(std::uint64_t budget = 0) : owned_(varnel::currentAllocator() == nullptr) {
+  explicit ThreadAllocatorScope(std::uint64_t budget = 0) : saved_(varnel::currentAllocator()) {
+    owned_ = saved_ == nullptr || budget != 0;
     if (owned_) varnel::createThreadAllocator(budget);
   }
   ~ThreadAllocatorScope() {
-    if (owned_) varnel::destroyThreadAllocator();
+    if (!owned_) return;
+    varnel::destroyThreadAllocator();
+    varnel::platform::threadSlotSet(varnel::allocatorTlsIndex, saved_);
   }
 
  private:
+  varnel::varnel_allocator* saved_;
   bool owned_;
 };
 
