@@ -105,7 +105,7 @@ LaunchInterval runThreads(ThreadRunner* const* runners, std::int32_t n) {
 
 ThreadRunner** newRunnerTable(std::int32_t n) {
   VARNEL_ASSERT(n >= 1);
-  auto** runners = new (std::nothrow) ThreadRunner*[static_cast<std::size_t>(n)]();
+  auto** runners = new (std::nothrow) ThreadRunner*[static_cast<std::size_t>(n)];
   if (runners == nullptr) detail::exitRunnerMemoryRefused(sizeof(ThreadRunner*) * std::uint64_t(n));
   return runners;
 }

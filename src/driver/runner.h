@@ -106,8 +106,9 @@ unsigned threadStart(void* runner);
 LaunchInterval runThreads(ThreadRunner* const* runners, std::int32_t n);
 LaunchInterval runThreads(ThreadRunner* const* runners, std::int32_t n, ThreadServices& services);
 
-// A table of n null runner pointers from the general heap. A heap that refuses it ends the
-// process with an out-of-memory line and exit code 1 (n comes from the command line).
+// A table of n runner pointers from the general heap, left unset (every caller fills each entry
+// at once; not clearing it keeps a huge thread count from touching the whole table up front).
+// A heap that refuses it ends the process with an out-of-memory line and exit code 1.
 ThreadRunner** newRunnerTable(std::int32_t n);
 
 // A runner built with plain new; a heap that refuses it ends the process like newRunnerTable.
