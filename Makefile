@@ -2,7 +2,7 @@
 ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run test bench build debug asan tsan windows setup clean
+.PHONY: run test bench build debug asan tsan sanitize fuzz windows setup clean
 
 # Installs what the build needs on a Debian machine, when it is missing.
 setup:
@@ -30,6 +30,15 @@ asan: setup
 
 tsan: setup
 	cmake --workflow --preset tsan
+
+# asan: every test and the driver on each problem; tsan: the driver tests and a four-worker run.
+sanitize: setup
+	tools/sanitize
+
+FUZZ_SECONDS ?= 30
+# Each libFuzzer target for FUZZ_SECONDS on top of its committed corpus (clang).
+fuzz: setup
+	tools/fuzz $(FUZZ_SECONDS)
 
 # Cross-builds with MinGW-w64, runs every test and the driver under Wine (installs both if missing).
 windows:

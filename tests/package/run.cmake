@@ -1,4 +1,5 @@
-# Installs the build into a scratch prefix, then configures, builds and runs the consumer.
+# Installs the build into a scratch prefix, then configures, builds and runs the consumer with
+# the same compiler flags as the build (a sanitizer build needs its runtime in the consumer too).
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${VARNEL_BUILD_DIR} --prefix ${WORK_DIR}/prefix
   RESULT_VARIABLE result OUTPUT_QUIET)
@@ -6,7 +7,8 @@ if(result)
   message(FATAL_ERROR "install failed: ${result}")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
-  -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_BUILD_TYPE=Release RESULT_VARIABLE result)
+  -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_BUILD_TYPE=Release
+  "-DCMAKE_CXX_FLAGS=${CONSUMER_CXX_FLAGS}" RESULT_VARIABLE result)
 if(result)
   message(FATAL_ERROR "configuring the consumer failed: ${result}")
 endif()
