@@ -25,9 +25,9 @@ constexpr std::int64_t kProbesPerRound = 2 * kItems;
 
 void reportProbes(benchmark::State& state, std::int64_t probesPerIteration) {
   state.SetItemsProcessed(state.iterations() * probesPerIteration);
-  state.counters["ns_per_probe"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * probesPerIteration),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_probe"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * probesPerIteration),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // One round of the timed burst: indexOf(i) and indexOf(i + 10000) on an empty collection.

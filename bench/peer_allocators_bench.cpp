@@ -142,9 +142,7 @@ void Churn(benchmark::State& state) {
 template <class Side>
 void registerSide(const char* name, bool pools) {
   const std::string side(name);
-  benchmark::RegisterBenchmark(("pairs48/" + side).c_str(), Pairs48<Side>)
-      ->Threads(1)
-      ->Threads(2);
+  benchmark::RegisterBenchmark(("pairs48/" + side).c_str(), Pairs48<Side>)->Threads(1)->Threads(2);
   benchmark::RegisterBenchmark(("churn/" + side).c_str(), Churn<Side>)
       ->Arg(0)
       ->Threads(1)

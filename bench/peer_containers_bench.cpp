@@ -278,7 +278,8 @@ const KeyChanges& keyChanges() {
   static const KeyChanges changes = [] {
     KeyChanges c;
     std::mt19937_64 random(777);
-    for (std::int32_t e = 0; e < kItems; ++e) c.initial.push_back(static_cast<std::int64_t>(random() % 1000000));
+    for (std::int32_t e = 0; e < kItems; ++e)
+      c.initial.push_back(static_cast<std::int64_t>(random() % 1000000));
     for (std::int32_t k = 0; k < kKeyChanges; ++k) {
       c.element.push_back(static_cast<std::int32_t>(random() % kItems));
       c.key.push_back(static_cast<std::int64_t>(random() % 1000000));

@@ -40,7 +40,10 @@ void BM_TableReduction(benchmark::State& state) {
   state.counters["run_ms"] =
       benchmark::Counter(static_cast<double>(totalMs), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_TableReduction)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_TableReduction)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 // Removes, on a fresh filled constraint, value 0 of each of the first `pendingVariables`
@@ -78,8 +81,8 @@ void BM_Propagate(benchmark::State& state) {
     deletePooled(ct);
     state.ResumeTiming();
   }
-  state.counters["tuples"] = benchmark::Counter(static_cast<double>(invalidated),
-                                                benchmark::Counter::kIsRate);
+  state.counters["tuples"] =
+      benchmark::Counter(static_cast<double>(invalidated), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Propagate)
     ->ArgsProduct({{100000, 1000000}, {1, 2, 3}})

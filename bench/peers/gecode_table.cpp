@@ -5,14 +5,13 @@
 // the medians; exits 1 if the two sides ever disagree on the removals or the final domains.
 //
 //   gecode_table [--reps N] [arity numTuples upper]...      (default: the four sizes below)
-#include <gecode/int.hh>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gecode/int.hh>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,7 +51,9 @@ std::uint64_t minorFaults() {
 // that every repetition starts as problem 1's workers do: no chunk to reuse.
 class FreshAllocatorScope {
  public:
-  FreshAllocatorScope() : previous_(varnel::currentAllocator()) { varnel::createThreadAllocator(0); }
+  FreshAllocatorScope() : previous_(varnel::currentAllocator()) {
+    varnel::createThreadAllocator(0);
+  }
   ~FreshAllocatorScope() {
     varnel::destroyThreadAllocator();
     varnel::platform::threadSlotSet(varnel::allocatorTlsIndex, previous_);
@@ -84,8 +85,8 @@ class ReductionSpace : public Gecode::Space {
 };
 
 struct SideResult {
-  double buildMs = 0;      // construction (and, for Gecode, the tuple set) up to the first fixpoint
-  double reduceMs = 0;     // the removal loop
+  double buildMs = 0;   // construction (and, for Gecode, the tuple set) up to the first fixpoint
+  double reduceMs = 0;  // the removal loop
   std::uint64_t buildFaults = 0;
   std::uint64_t reduceFaults = 0;
   std::int32_t calls = 0;  // removals made (each followed by a propagation)
@@ -100,7 +101,8 @@ SideResult runOurs(const varnel::TupleTable& table, const std::vector<std::int32
   const Clock::time_point start = Clock::now();
   auto* constraint = varnel::newPooled<varnel::GAC4RTableCt>(table);
   auto* centreArray = varnel::newPooled<varnel::Array<std::int32_t>>(table.arity());
-  for (std::int32_t i = 0; i < table.arity(); ++i) (*centreArray)[i] = centre[static_cast<std::size_t>(i)];
+  for (std::int32_t i = 0; i < table.arity(); ++i)
+    (*centreArray)[i] = centre[static_cast<std::size_t>(i)];
   constraint->initSupports();
   constraint->pruneUnsupported();
   const Clock::time_point built = Clock::now();
@@ -130,7 +132,8 @@ SideResult runGecode(const varnel::TupleTable& table, const std::vector<std::int
   SideResult result;
   const std::int32_t arity = table.arity();
   std::vector<int> domainSizes(static_cast<std::size_t>(arity));
-  for (std::int32_t i = 0; i < arity; ++i) domainSizes[static_cast<std::size_t>(i)] = table.valueCount(i);
+  for (std::int32_t i = 0; i < arity; ++i)
+    domainSizes[static_cast<std::size_t>(i)] = table.valueCount(i);
 
   const std::uint64_t faults0 = minorFaults();
   const Clock::time_point start = Clock::now();

@@ -51,7 +51,8 @@ std::string invalidParameterMessage(const RunParameters& p) {
     if (p.upper < 1) return outOfRange("upper", p.upper, kPositive);
   }
   if (p.pb == 2 && p.numThreads < 0) {
-    return outOfRange("numThreads", p.numThreads, "0 to 2147483647 (the element count of problem 2)");
+    return outOfRange("numThreads", p.numThreads,
+                      "0 to 2147483647 (the element count of problem 2)");
   }
   return {};
 }

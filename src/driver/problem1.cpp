@@ -41,8 +41,8 @@ void runTableProblem(std::int32_t numThreads, bool splitMem, std::int32_t arity,
                      std::int32_t numTuples, std::int32_t upper) {
   printThreadCount(numThreads);
   const std::uint64_t memThread = perThreadBudget(numThreads, splitMem);
-  std::cout << "physical Memory: " << platform::totalPhysicalMemory()
-            << " memThread: " << memThread << std::endl;
+  std::cout << "physical Memory: " << platform::totalPhysicalMemory() << " memThread: " << memThread
+            << std::endl;
 
   ThreadRunner** runners = newRunnerTable(numThreads);
   const std::int64_t frequency = platform::counterFrequency();

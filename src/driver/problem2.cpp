@@ -70,7 +70,7 @@ constexpr std::int32_t kHeapValues = 10000;
 constexpr std::int32_t kSetRevElements = 10000;
 constexpr std::int32_t kObjectSetUniverse = 32768;  // 4 x 2^floor(log2 10,000)
 constexpr std::int32_t kGridSide = 100;
-constexpr std::int32_t kEdgeAdditionOps = 5000;     // counted although 4,950 edges are added
+constexpr std::int32_t kEdgeAdditionOps = 5000;  // counted although 4,950 edges are added
 
 // Key-change loop: passes = length / count; pass r gives element k the value r + k, so the
 // window slides by one per pass. Each pass is a barrier: no key change moves across passes.
@@ -213,9 +213,11 @@ void runDataStructureSuite(std::int32_t n) {
 
   // The suite's only random draws, in this order.
   Array<double> doubleHeapKeys(kHeapKeys);
-  for (std::int32_t i = 0; i < kHeapKeys; ++i) doubleHeapKeys[i] = static_cast<double>(nextRandomValue());
+  for (std::int32_t i = 0; i < kHeapKeys; ++i)
+    doubleHeapKeys[i] = static_cast<double>(nextRandomValue());
   Array<double> doubleValues(kHeapValues);
-  for (std::int32_t i = 0; i < kHeapValues; ++i) doubleValues[i] = static_cast<double>(nextRandomValue());
+  for (std::int32_t i = 0; i < kHeapValues; ++i)
+    doubleValues[i] = static_cast<double>(nextRandomValue());
   Array<std::int64_t> int64Values(kHeapValues);
   for (std::int32_t i = 0; i < kHeapValues; ++i) int64Values[i] = nextRandomValue();
   Array<std::int64_t> int64HeapKeys(kHeapKeys);
@@ -273,7 +275,8 @@ void runDataStructureSuite(std::int32_t n) {
     inserts.stop();
     printRate("test Collection push_back obj: ", inserts.rate(kSetRevElements));
     TimedSection pushes;
-    for (std::int32_t i = 0; i < kSetRevElements; ++i) set.pushBack(collection.indexOf(&objects[i]));
+    for (std::int32_t i = 0; i < kSetRevElements; ++i)
+      set.pushBack(collection.indexOf(&objects[i]));
     pushes.stop();
     printRate("test SetRev push_back obj: ", pushes.rate(kSetRevElements));
     TimedSection pops;

@@ -33,8 +33,8 @@ void expectSound(const BasicCollection<Item, Hash>& c, const char* when) {
     }
   }
   for (std::int32_t e = 0; e < c.size(); ++e) {
-    EXPECT_EQ(holders[static_cast<std::size_t>(e)], 1) << when << ": item number " << e
-                                                       << " is not held by exactly one slot";
+    EXPECT_EQ(holders[static_cast<std::size_t>(e)], 1)
+        << when << ": item number " << e << " is not held by exactly one slot";
   }
 }
 

@@ -10,7 +10,6 @@
 #include <random>
 #include <vector>
 
-
 namespace varnel {
 namespace {
 
@@ -19,7 +18,8 @@ template <class Key>
 struct KeyArray : Array<Key> {
   explicit KeyArray(const std::vector<Key>& values)
       : Array<Key>(static_cast<std::int32_t>(values.size())) {
-    for (std::size_t i = 0; i < values.size(); ++i) (*this)[static_cast<std::int32_t>(i)] = values[i];
+    for (std::size_t i = 0; i < values.size(); ++i)
+      (*this)[static_cast<std::int32_t>(i)] = values[i];
   }
 };
 

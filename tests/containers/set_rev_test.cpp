@@ -118,14 +118,14 @@ TEST(SetRev, NestedPointsRestoreLevelByLevel) {
 
   solver.pushRestorationPoint();
   const std::vector<std::int32_t> atOuter = membersOf(set);
-  set.popFront();   // 0
+  set.popFront();  // 0
   set.pushBack(7);
   set.pushFront(8);
 
   solver.pushRestorationPoint();
   const std::vector<std::int32_t> atInner = membersOf(set);
-  set.popBack();    // 7
-  set.popFront();   // 8
+  set.popBack();   // 7
+  set.popFront();  // 8
   set.pushBack(9);
   set.pushFront(5);
 
@@ -135,7 +135,7 @@ TEST(SetRev, NestedPointsRestoreLevelByLevel) {
   EXPECT_TRUE(set.audit()) << "invariants broken by the inner pop";
 
   // More changes at the outer level, then the outer pop undoes them with the outer ones.
-  set.popBack();    // 7
+  set.popBack();  // 7
   set.pushBack(6);
   solver.popRestorationPoint();
   EXPECT_EQ(membersOf(set), atOuter) << "the outer pop must return to the outer push";

@@ -120,10 +120,12 @@ TEST(Set, ClearRestoresAFreshSetWithoutTouchingThePools) {
   set.popBack();
   const std::int32_t* next = set.nextLinks();
   std::uint64_t freeBefore[kSizeClassCount];
-  for (unsigned c = 0; c < kSizeClassCount; ++c) freeBefore[c] = currentAllocator()->pools[c]->freeCount;
+  for (unsigned c = 0; c < kSizeClassCount; ++c)
+    freeBefore[c] = currentAllocator()->pools[c]->freeCount;
   set.clear();
   for (unsigned c = 0; c < kSizeClassCount; ++c) {
-    EXPECT_EQ(currentAllocator()->pools[c]->freeCount, freeBefore[c]) << "clear touched class " << c;
+    EXPECT_EQ(currentAllocator()->pools[c]->freeCount, freeBefore[c])
+        << "clear touched class " << c;
   }
   EXPECT_EQ(set.nextLinks(), next) << "clear must keep the arrays";
   Set fresh(5);

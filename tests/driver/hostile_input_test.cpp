@@ -66,8 +66,8 @@ TEST(HostileCommandLine, EmptyBlankAndSignOnlyArgumentsReadAsZero) {
 
 TEST(HostileCommandLine, HugeNumbersClampTo32BitsAndNeverStartAProblem) {
   const HostileCase cases[] = {
-      {"99999999999999999999999", "pb=2147483647 numThreads=1 mem=0 arity=10 numTuples=500 upper=10",
-       0, kUnknown, ""},
+      {"99999999999999999999999",
+       "pb=2147483647 numThreads=1 mem=0 arity=10 numTuples=500 upper=10", 0, kUnknown, ""},
       {"-99999999999999999999999",
        "pb=-2147483648 numThreads=1 mem=0 arity=10 numTuples=500 upper=10", 0, kUnknown, ""},
       // The largest thread count passes its own check; the table sizes stop the run before a
@@ -113,8 +113,7 @@ TEST(HostileCommandLine, NonAsciiTextHasNoDigitsAndReadsAsZero) {
       {"\"\xef\xbc\x91\" \"\xd9\xa3\"", "pb=0 numThreads=0 mem=0 arity=10 numTuples=500 upper=10",
        2, "", rangeError("numThreads=0")},
       // Reading stops at the first byte that is not an ASCII digit.
-      {"\"3\xc3\xa9\"", "pb=3 numThreads=1 mem=0 arity=10 numTuples=500 upper=10", 0, kUnknown,
-       ""},
+      {"\"3\xc3\xa9\"", "pb=3 numThreads=1 mem=0 arity=10 numTuples=500 upper=10", 0, kUnknown, ""},
   };
   for (const HostileCase& c : cases) expectOutcome(c);
 }

@@ -68,7 +68,8 @@ TEST(NoLostBlocks, ProblemOneReturnsTheTableAndTheReferenceRunsBlocks) {
   for (const bool splitMem : {false, true}) {
     const ProblemRun run = runAsMainThread([&] { runTableProblem(2, splitMem, 6, 2000, 5); });
     EXPECT_NE(run.out.find("thread 1 time: "), std::string::npos)
-        << "splitMem " << splitMem << ": the problem did not run to its report:\n" << run.out;
+        << "splitMem " << splitMem << ": the problem did not run to its report:\n"
+        << run.out;
     EXPECT_GT(run.chunks, 0u) << "splitMem " << splitMem
                               << ": the table and the reference run took no block at all";
     EXPECT_EQ(run.held, "") << "splitMem " << splitMem
@@ -79,7 +80,8 @@ TEST(NoLostBlocks, ProblemOneReturnsTheTableAndTheReferenceRunsBlocks) {
 TEST(NoLostBlocks, ProblemTwoReturnsEveryContainerAndTheSuitesSolver) {
   const ProblemRun run = runAsMainThread([] { runDataStructureSuite(20); });
   EXPECT_NE(run.out.find("test GraphRev edge addition : "), std::string::npos)
-      << "the suite did not reach its last test:\n" << run.out;
+      << "the suite did not reach its last test:\n"
+      << run.out;
   EXPECT_GT(run.chunks, 0u) << "the suite took no block at all";
   EXPECT_EQ(run.held, "") << "blocks of the main thread's pools were not given back";
 }

@@ -63,8 +63,8 @@ void expectReport(const varnel::testing::BenchRun& run, const std::string& runLi
   const std::int64_t mean = integerAfter(lines[k++], "thread moyenne: ");
   EXPECT_GT(mainTime, 0) << "2e9 probes on the main thread cannot take 0 ms";
   EXPECT_EQ(mean, sum / threads) << "the mean must be the truncated sum / thread count";
-  EXPECT_EQ(lines[k++], "ratio " + defaultFormat(static_cast<double>(mean) /
-                                                 static_cast<double>(mainTime)))
+  EXPECT_EQ(lines[k++],
+            "ratio " + defaultFormat(static_cast<double>(mean) / static_cast<double>(mainTime)))
       << "ratio must be mean / main time in the default double format";
   EXPECT_EQ(lines[k++], "power: " + defaultFormat(static_cast<double>(threads * mainTime) /
                                                   static_cast<double>(mean)))

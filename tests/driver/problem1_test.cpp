@@ -9,11 +9,11 @@
 
 #include "driver/run_bench.h"
 #include "driver/runner.h"
+#include "memory/thread_allocator.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/platform.h"
 #include "varnel/table/tuple_table.h"
-#include "memory/thread_allocator.h"
 
 namespace varnel {
 namespace {
@@ -63,7 +63,8 @@ void expectProblemOneRun(std::int32_t numThreads, std::int32_t mem, std::int32_t
   EXPECT_EQ(run.err, "") << "problem 1 writes nothing to standard error";
   const std::vector<std::string> lines = run.lines();
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(17 + numThreads))
-      << "line count of \"" << args << "\":\n" << run.out;
+      << "line count of \"" << args << "\":\n"
+      << run.out;
 
   std::ostringstream runLine;
   runLine << "run with pb=1 numThreads=" << numThreads << " mem=" << mem << " arity=" << arity
@@ -95,8 +96,7 @@ void expectProblemOneRun(std::int32_t numThreads, std::int32_t mem, std::int32_t
   const std::int64_t elapsed = integerAfter(lines[12], "elapsed time: ");
   std::int64_t sum = 0;
   for (std::int32_t k = 0; k < numThreads; ++k) {
-    const std::int64_t t =
-        integerAfter(lines[13 + k], "thread " + std::to_string(k) + " time: ");
+    const std::int64_t t = integerAfter(lines[13 + k], "thread " + std::to_string(k) + " time: ");
     EXPECT_GE(t, 0) << "thread " << k << " time";
     EXPECT_GE(elapsed, t) << "the elapsed interval contains worker " << k << "'s own run";
     sum += t;

@@ -19,8 +19,8 @@ enum class Line { kRate, kChecksum, kPimplSize };
 
 struct Expected {
   Line kind;
-  const char* label;      // the literal before the value; empty for a checksum line
-  bool dependsOnN;        // a rate whose operation count is n x passes
+  const char* label;  // the literal before the value; empty for a checksum line
+  bool dependsOnN;    // a rate whose operation count is n x passes
 };
 
 // The suite's lines in order: one result line per timed section, a checksum line before the
@@ -78,7 +78,7 @@ int significantDigits(const std::string& text) {
 // labels, in order (checksums as they are, rates and the size as doubles).
 struct Suite {
   std::vector<std::int64_t> checksums;
-  std::vector<double> rates;           // in line order
+  std::vector<double> rates;  // in line order
   std::vector<bool> rateDependsOnN;
 };
 
@@ -92,7 +92,8 @@ Suite runSuite(std::int32_t n) {
   EXPECT_EQ(expected.size(), 27u) << "the suite has 22 results, 4 checksums and 1 size line";
   if (lines.size() != expected.size() + 3) {
     ADD_FAILURE() << "expected the run line, two separators and 27 lines, got " << lines.size()
-                  << " lines:\n" << run.out;
+                  << " lines:\n"
+                  << run.out;
     return suite;
   }
   EXPECT_EQ(lines[0], "run with pb=2 numThreads=" + std::to_string(n) +
@@ -124,8 +125,8 @@ Suite runSuite(std::int32_t n) {
         const double rate = std::strtod(value.c_str(), &end);
         EXPECT_TRUE(!value.empty() && *end == '\0' && value[0] != ' ')
             << "line " << k + 1 << " must be the label then a number: \"" << line << "\"";
-        EXPECT_LE(significantDigits(value), 6) << "rates print with six significant digits: "
-                                               << line;
+        EXPECT_LE(significantDigits(value), 6)
+            << "rates print with six significant digits: " << line;
         suite.rates.push_back(rate);
         suite.rateDependsOnN.push_back(expected[k].dependsOnN);
         break;

@@ -21,8 +21,7 @@ namespace {
 // --- Budget rule ------------------------------------------------------------------------------
 
 TEST(PerThreadBudget, SplitsPhysicalMemoryLessOneGigabyteAmongThreadsPlusOne) {
-  EXPECT_EQ(perThreadBudget(3, true, 16000000000ull), 3750000000ull)
-      << "(16e9 - 1e9) / 4 expected";
+  EXPECT_EQ(perThreadBudget(3, true, 16000000000ull), 3750000000ull) << "(16e9 - 1e9) / 4 expected";
   EXPECT_EQ(perThreadBudget(1, true, 16000000000ull), 7500000000ull) << "(16e9 - 1e9) / 2";
   EXPECT_EQ(perThreadBudget(4, true, 16000000007ull), 3000000001ull)
       << "(16e9 + 7 - 1e9) / 5, truncated";
@@ -130,9 +129,9 @@ TEST(RunThreads, CreatesAllThenReadsCounterReleasesJoinsReadsCounterAndCloses) {
   const LaunchInterval interval = runThreads(runners, 3, services);
 
   const std::vector<std::string> expected = {
-      "create 0",       "create 1",       "create 2",       "counter",        "release 0",
-      "release 1",      "release 2",      "join 0 -> 10",   "join 1 -> 11",   "join 2 -> 12",
-      "counter",        "close 0",        "close 1",        "close 2"};
+      "create 0",  "create 1",  "create 2",     "counter",      "release 0",
+      "release 1", "release 2", "join 0 -> 10", "join 1 -> 11", "join 2 -> 12",
+      "counter",   "close 0",   "close 1",      "close 2"};
   ASSERT_EQ(services.journal.size(), expected.size()) << "wrong number of service calls";
   for (std::size_t k = 0; k < expected.size(); ++k) {
     EXPECT_EQ(services.journal[k], expected[k]) << "call " << k << " of the launch sequence";

@@ -51,12 +51,11 @@ void exercise(varnel::fuzz::ByteReader& in, Item (*toItem)(std::int64_t)) {
         order.push_back(raw);
       }
     } else {
-      VARNEL_FUZZ_CHECK(c->indexOf(x) == expected, "step %d: indexOf(%lld) = %d, expected %d",
-                        step, static_cast<long long>(raw), c->indexOf(x), expected);
+      VARNEL_FUZZ_CHECK(c->indexOf(x) == expected, "step %d: indexOf(%lld) = %d, expected %d", step,
+                        static_cast<long long>(raw), c->indexOf(x), expected);
     }
     VARNEL_FUZZ_CHECK(c->size() == static_cast<std::int32_t>(order.size()),
-                      "step %d: size %d, %zu distinct items pushed", step, c->size(),
-                      order.size());
+                      "step %d: size %d, %zu distinct items pushed", step, c->size(), order.size());
     VARNEL_FUZZ_CHECK(c->slotCount() > 2 * c->capacity() && c->capacity() >= c->size(),
                       "step %d: %d slots for capacity %d and size %d", step, c->slotCount(),
                       c->capacity(), c->size());

@@ -103,9 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t defaults[] = {0, 1, 0, 10, 500, 10};
   for (int k = 1; k <= 6; ++k) {
     const std::int32_t expected = argc > k ? digitModel(argv[k]) : defaults[k - 1];
-    VARNEL_FUZZ_CHECK(got[k - 1] == expected,
-                      "argument %d of %d arguments read as %d, expected %d", k, argc - 1,
-                      got[k - 1], expected);
+    VARNEL_FUZZ_CHECK(got[k - 1] == expected, "argument %d of %d arguments read as %d, expected %d",
+                      k, argc - 1, got[k - 1], expected);
   }
 
   const std::string message = varnel::driver::invalidParameterMessage(p);

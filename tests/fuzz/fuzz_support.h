@@ -9,15 +9,15 @@
 #include <cstdlib>
 
 // Ends the run with `what` (a printf format and its arguments) when `condition` is false.
-#define VARNEL_FUZZ_CHECK(condition, ...)                                              \
-  do {                                                                                 \
-    if (!(condition)) {                                                                \
+#define VARNEL_FUZZ_CHECK(condition, ...)                                                  \
+  do {                                                                                     \
+    if (!(condition)) {                                                                    \
       std::fprintf(stderr, "%s:%d: check failed: %s\n  ", __FILE__, __LINE__, #condition); \
-      std::fprintf(stderr, __VA_ARGS__);                                               \
-      std::fprintf(stderr, "\n");                                                      \
-      std::fflush(stderr);                                                             \
-      std::abort();                                                                    \
-    }                                                                                  \
+      std::fprintf(stderr, __VA_ARGS__);                                                   \
+      std::fprintf(stderr, "\n");                                                          \
+      std::fflush(stderr);                                                                 \
+      std::abort();                                                                        \
+    }                                                                                      \
   } while (false)
 
 namespace varnel::fuzz {

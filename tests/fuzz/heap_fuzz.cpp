@@ -22,7 +22,8 @@ Key drawKey(varnel::fuzz::ByteReader& in) {
     case 0:
       return static_cast<Key>(in.between(-4, 4));
     case 1:
-      return in.below(2) == 0 ? std::numeric_limits<Key>::max() : std::numeric_limits<Key>::lowest();
+      return in.below(2) == 0 ? std::numeric_limits<Key>::max()
+                              : std::numeric_limits<Key>::lowest();
     case 2:
       return static_cast<Key>(in.between(-1000, 1000));
     default: {

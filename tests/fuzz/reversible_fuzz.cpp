@@ -6,11 +6,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "varnel/containers/set_rev.h"
-#include "varnel/containers/succession_int_rev.h"
-#include "varnel/solver/digraph_rev.h"
-#include "varnel/solver/graph_rev.h"
-#include "varnel/solver/solver.h"
+#include "solver/reversible_world.h"
 
 namespace {
 
@@ -23,67 +19,16 @@ constexpr std::int32_t kGraphSlots = 4;
 constexpr std::int32_t kGraphEdgeIds = 64;
 constexpr std::size_t kMaxDepth = 12;
 
-std::vector<std::int32_t> membersOf(const Set& set) {
-  std::vector<std::int32_t> members;
-  for (std::int32_t x = set.first(); x != set.sentinel(); x = set.next(x)) {
-    members.push_back(x);
-    VARNEL_FUZZ_CHECK(members.size() <= static_cast<std::size_t>(set.universe()),
-                      "a set's chain does not come back to its sentinel");
-  }
-  VARNEL_FUZZ_CHECK(members.size() == static_cast<std::size_t>(set.size()),
-                    "a set of size %d links %zu members", set.size(), members.size());
-  return members;
-}
+using testing::Copy;
+using testing::World;
 
-// Everything the input can change, as plain values.
-struct Copy {
-  std::vector<std::int32_t> set, succession, arcs, edges;
-  std::vector<std::int32_t> inSlotCounts, outSlotCounts, graphSlotCounts;
-  std::vector<std::vector<std::int32_t>> inSlots, outSlots, graphSlots;
-  std::int32_t inArcCount = 0, outArcCount = 0, edgeCount = 0;
-
-  bool operator==(const Copy&) const = default;
-};
-
-struct World {
-  explicit World(Solver& s)
-      : solver(s), set(s, kSetUniverse), succession(1, s), digraph(s),
-        graph(s, kGraphNodes, kGraphSlots, kGraphEdgeIds) {}
-  // Pops before the containers go, so that no trail entry outlives its object.
-  ~World() { solver.popAllRestorationPoints(); }
-
-  Copy copy() const {
-    Copy c;
-    c.set = membersOf(set);
-    c.succession.assign(succession.data(), succession.data() + succession.size());
-    c.inArcCount = digraph.inArcs().arcCount();
-    c.outArcCount = digraph.outArcs().arcCount();
-    for (std::int32_t v = 0; v < kDigraphNodes; ++v) {
-      c.inSlotCounts.push_back(digraph.inArcs().node(v).slotCount);
-      c.outSlotCounts.push_back(digraph.outArcs().node(v).slotCount);
-      c.inSlots.push_back(membersOf(digraph.inArcs().node(v).slotSet));
-      c.outSlots.push_back(membersOf(digraph.outArcs().node(v).slotSet));
-    }
-    c.arcs = membersOf(digraph.arcSet());
-    c.edgeCount = graph.edgeEnds().firstEnds().arcCount();
-    for (std::int32_t v = 0; v < kGraphNodes; ++v) {
-      c.graphSlotCounts.push_back(graph.edgeEnds().firstEnds().node(v).slotCount);
-      c.graphSlots.push_back(membersOf(graph.edgeEnds().firstEnds().node(v).slotSet));
-    }
-    c.edges = membersOf(graph.edgeSet());
-    return c;
-  }
-
-  Solver& solver;
-  SetRev set;
-  SuccessionIntRev succession;
-  DigraphRev digraph;
-  GraphRev graph;
-};
+constexpr testing::WorldSizes kSizes{kSetUniverse, kDigraphNodes, kGraphNodes, kGraphSlots,
+                                     kGraphEdgeIds};
 
 // Names the first part that differs, for the failure message.
 const char* firstDifference(const Copy& now, const Copy& saved) {
   if (now.set != saved.set) return "SetRev members";
+  if (now.setSize != saved.setSize) return "SetRev size";
   if (now.succession != saved.succession) return "SuccessionIntRev elements";
   if (now.inArcCount != saved.inArcCount || now.outArcCount != saved.outArcCount) {
     return "digraph arc counts";
@@ -165,7 +110,7 @@ void update(World& w, fuzz::ByteReader& in, std::int32_t step) {
 // inside a base restoration point and pops it at its end, so the next input starts from the
 // state at construction, which it checks first.
 struct Fixture {
-  Fixture() : world(solver), atConstruction(world.copy()) {}
+  Fixture() : world(solver, kSizes), atConstruction(world.copy()) {}
   Solver solver;
   World world;
   Copy atConstruction;
@@ -204,8 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (!copies.empty()) {
     solver.popRestorationPoint();
     const Copy now = w.copy();
-    VARNEL_FUZZ_CHECK(now == copies.back(), "final pop to depth %zu: %s differ",
-                      copies.size() - 1, firstDifference(now, copies.back()));
+    VARNEL_FUZZ_CHECK(now == copies.back(), "final pop to depth %zu: %s differ", copies.size() - 1,
+                      firstDifference(now, copies.back()));
     copies.pop_back();
   }
   VARNEL_FUZZ_CHECK(solver.pushPopCount == 2 * solver.timestamp,

@@ -13,9 +13,20 @@ TEST(SizeClass, BoundariesFallInTheDocumentedClasses) {
   const struct {
     std::uint64_t bytes;
     unsigned sizeClass;
-  } cases[] = {{1, 0},   {8, 0},    {9, 1},    {128, 15},   {129, 16},   {256, 16},
-               {257, 17}, {512, 17}, {513, 18}, {1u << 17, 25}, {(1u << 17) + 1, 26},
-               {kLargestBlockBytes / 2, 44}, {kLargestBlockBytes / 2 + 1, 45}, {kLargestBlockBytes, 45}};
+  } cases[] = {{1, 0},
+               {8, 0},
+               {9, 1},
+               {128, 15},
+               {129, 16},
+               {256, 16},
+               {257, 17},
+               {512, 17},
+               {513, 18},
+               {1u << 17, 25},
+               {(1u << 17) + 1, 26},
+               {kLargestBlockBytes / 2, 44},
+               {kLargestBlockBytes / 2 + 1, 45},
+               {kLargestBlockBytes, 45}};
   for (const auto& c : cases) {
     EXPECT_EQ(sizeClassOf(c.bytes), c.sizeClass) << "request of " << c.bytes << " bytes";
   }
@@ -26,7 +37,8 @@ TEST(SizeClass, EveryRequestGetsTheSmallestBlockThatHoldsIt) {
     const unsigned c = sizeClassOf(bytes);
     ASSERT_LT(c, kSizeClassCount) << bytes << " bytes";
     EXPECT_GE(blockBytesOf(c), bytes) << "class " << c << " is too small for " << bytes;
-    if (c > 0) EXPECT_LT(blockBytesOf(c - 1), bytes) << "class " << c - 1 << " would do for " << bytes;
+    if (c > 0)
+      EXPECT_LT(blockBytesOf(c - 1), bytes) << "class " << c - 1 << " would do for " << bytes;
   };
   for (std::uint64_t bytes = 1; bytes <= 70000; ++bytes) check(bytes);
   for (unsigned shift = 17; shift <= 37; ++shift) {

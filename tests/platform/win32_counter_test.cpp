@@ -44,9 +44,9 @@ TEST(HighResolutionCounter, MillisecondsAgreeWithTheSteadyClock) {
       std::chrono::duration_cast<std::chrono::milliseconds>(steadyEnd - steadyStart).count();
   EXPECT_GE(counterMs, steadyMs - 1) << "counter says " << counterMs << " ms, steady clock says "
                                      << steadyMs << " ms: the frequency does not match the counter";
-  EXPECT_LE(counterMs, steadyMs + 100) << "counter says " << counterMs
-                                       << " ms, steady clock says " << steadyMs
-                                       << " ms: the frequency does not match the counter";
+  EXPECT_LE(counterMs, steadyMs + 100)
+      << "counter says " << counterMs << " ms, steady clock says " << steadyMs
+      << " ms: the frequency does not match the counter";
 }
 
 TEST(PhysicalMemory, TotalIsAPlausibleByteCount) {

@@ -119,7 +119,7 @@ TEST(DigraphRev, PopForgetsArcsCreatedAndAddedSinceThePush) {
   EXPECT_EQ(graph.outArcs().node(1).slotCount, 1) << "tail 1 must get its slot back";
   EXPECT_EQ(graph.outArcs().node(4).slotCount, 0) << "tail 4 must get its slot back";
   EXPECT_EQ(membersOf(graph.arcSet()), std::vector<std::int32_t>{a0}) << "arcs added after the "
-                                                                        "push are still present";
+                                                                         "push are still present";
   EXPECT_EQ(membersOf(graph.inArcs().node(2).slotSet), std::vector<std::int32_t>{0})
       << "head 2 must keep only the slot of the arc added before the push";
   EXPECT_EQ(graph.createArc(4, 3), a1) << "the next creation must reuse the first undone id";

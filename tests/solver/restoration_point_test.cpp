@@ -67,9 +67,14 @@ struct Counts {
 
 Counts countsOf(const Solver& solver) {
   const AllocationLog& log = **solver.allocationLog;
-  return {solver.trail->count(),  solver.trail->mark(),        solver.trail->openPoints(),
-          solver.trail->intCount(), solver.trail->objectCount(), log.count(),
-          log.mark(),             log.top()};
+  return {solver.trail->count(),
+          solver.trail->mark(),
+          solver.trail->openPoints(),
+          solver.trail->intCount(),
+          solver.trail->objectCount(),
+          log.count(),
+          log.mark(),
+          log.top()};
 }
 
 void expectSameCounts(const Counts& a, const Counts& b, const char* when) {

@@ -7,11 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "varnel/containers/set_rev.h"
-#include "varnel/containers/succession_int_rev.h"
-#include "varnel/solver/digraph_rev.h"
-#include "varnel/solver/graph_rev.h"
-#include "varnel/solver/solver.h"
+#include "solver/reversible_world.h"
 
 namespace varnel {
 namespace {
@@ -22,67 +18,15 @@ constexpr std::int32_t kGraphNodes = 12;
 constexpr std::int32_t kGraphSlots = 6;
 constexpr std::int32_t kGraphEdgeIds = 200;
 
-std::vector<std::int32_t> membersOf(const Set& set) {
-  std::vector<std::int32_t> members;
-  for (std::int32_t x : set) {
-    members.push_back(x);
-    if (members.size() > static_cast<std::size_t>(set.universe())) break;  // a broken chain
-  }
-  return members;
-}
+using testing::Copy;
+using testing::World;
 
-// Everything the walk can change, as plain values.
-struct Copy {
-  std::vector<std::int32_t> set;
-  std::vector<std::int32_t> succession;
-  std::int32_t inArcCount = 0, outArcCount = 0;
-  std::vector<std::int32_t> inSlotCounts, outSlotCounts;
-  std::vector<std::vector<std::int32_t>> inSlots, outSlots;
-  std::vector<std::int32_t> arcs;
-  std::int32_t edgeCount = 0;
-  std::vector<std::int32_t> graphSlotCounts;
-  std::vector<std::vector<std::int32_t>> graphSlots;
-  std::vector<std::int32_t> edges;
-};
-
-struct World {
-  explicit World(Solver& s)
-      : solver(s), set(s, kSetUniverse), succession(1, s), digraph(s),
-        graph(s, kGraphNodes, kGraphSlots, kGraphEdgeIds) {}
-  // Pops before the containers go, so that no trail entry outlives its object.
-  ~World() { solver.popAllRestorationPoints(); }
-
-  Copy copy() const {
-    Copy c;
-    c.set = membersOf(set);
-    c.succession.assign(succession.data(), succession.data() + succession.size());
-    c.inArcCount = digraph.inArcs().arcCount();
-    c.outArcCount = digraph.outArcs().arcCount();
-    for (std::int32_t v = 0; v < kDigraphNodes; ++v) {
-      c.inSlotCounts.push_back(digraph.inArcs().node(v).slotCount);
-      c.outSlotCounts.push_back(digraph.outArcs().node(v).slotCount);
-      c.inSlots.push_back(membersOf(digraph.inArcs().node(v).slotSet));
-      c.outSlots.push_back(membersOf(digraph.outArcs().node(v).slotSet));
-    }
-    c.arcs = membersOf(digraph.arcSet());
-    c.edgeCount = graph.edgeEnds().firstEnds().arcCount();
-    for (std::int32_t v = 0; v < kGraphNodes; ++v) {
-      c.graphSlotCounts.push_back(graph.edgeEnds().firstEnds().node(v).slotCount);
-      c.graphSlots.push_back(membersOf(graph.edgeEnds().firstEnds().node(v).slotSet));
-    }
-    c.edges = membersOf(graph.edgeSet());
-    return c;
-  }
-
-  Solver& solver;
-  SetRev set;
-  SuccessionIntRev succession;
-  DigraphRev digraph;
-  GraphRev graph;
-};
+constexpr testing::WorldSizes kSizes{kSetUniverse, kDigraphNodes, kGraphNodes, kGraphSlots,
+                                     kGraphEdgeIds};
 
 void expectSame(const Copy& now, const Copy& saved, const std::string& when) {
   EXPECT_EQ(now.set, saved.set) << when << ": SetRev members";
+  EXPECT_EQ(now.setSize, saved.setSize) << when << ": SetRev size";
   EXPECT_EQ(now.succession, saved.succession) << when << ": SuccessionIntRev elements";
   EXPECT_EQ(now.inArcCount, saved.inArcCount) << when << ": digraph in-side arc count";
   EXPECT_EQ(now.outArcCount, saved.outArcCount) << when << ": digraph out-side arc count";
@@ -163,7 +107,7 @@ TEST(ReversibleModel, RandomNestedChangesMatchCopiesTakenAtEachPush) {
   int deepPops = 0;
   for (std::uint32_t seed = 1; seed <= 12; ++seed) {
     Solver solver;
-    World w(solver);
+    World w(solver, kSizes);
     std::mt19937 random(seed);
     std::vector<Copy> copies;
     for (std::int32_t step = 0; step < 1500; ++step) {
@@ -198,7 +142,7 @@ TEST(ReversibleModel, ChangesFirstMadeInsideAClosedPointAreUndoneByTheOuterPop) 
   // Each container registers at the inner point only; after that pop its stamp equals the
   // solver's timestamp, yet a change at the outer level must still be undone by the outer pop.
   Solver solver;
-  World w(solver);
+  World w(solver, kSizes);
   const Copy atStart = w.copy();
   solver.pushRestorationPoint();
   solver.pushRestorationPoint();

@@ -62,8 +62,7 @@ class Dump {
   void addSetRev(const SetRev& set) {
     addSet(set);
     add({set.added().size(), set.addedMark(), set.removed().size(), set.removedMark(),
-         static_cast<std::int64_t>(set.stamp()),
-         static_cast<std::int64_t>(set.added().stamp()),
+         static_cast<std::int64_t>(set.stamp()), static_cast<std::int64_t>(set.added().stamp()),
          static_cast<std::int64_t>(set.removed().stamp())});
   }
   void addSide(const ArcAdjacencyRev& side) {

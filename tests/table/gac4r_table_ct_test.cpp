@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "table/closure_oracle.h"
 #include "table/table_test_support.h"
 #include "varnel/memory/pooled.h"
 
@@ -18,6 +19,8 @@ namespace varnel {
 namespace {
 
 using testing::blocksInUse;
+using testing::ClosureOracle;
+using testing::front;
 using testing::tableFromRows;
 
 // A constraint over `table`, filled and pruned as every user starts.
@@ -34,80 +37,6 @@ std::vector<std::int32_t> members(const Set& set) {
   return out;
 }
 
-std::vector<std::int32_t> front(const GAC4RTableCt& ct, std::int32_t i, std::int32_t v) {
-  const SupportBucket& b = *ct.supports(i).buckets[v];
-  return std::vector<std::int32_t>(b.items, b.items + b.count);
-}
-
-// Brute-force model: plain boolean domains and the closure by fixpoint iteration.
-class ClosureOracle {
- public:
-  explicit ClosureOracle(const TupleTable& table) : table_(table) {
-    for (std::int32_t i = 0; i < table.arity(); ++i) {
-      domains_.emplace_back(static_cast<std::size_t>(table.valueCount(i)), true);
-    }
-  }
-  void remove(std::int32_t i, std::int32_t v) { domains_[i][v] = false; }
-  bool has(std::int32_t i, std::int32_t v) const { return domains_[i][v]; }
-  bool valid(std::int32_t t) const {
-    for (std::int32_t i = 0; i < table_.arity(); ++i) {
-      if (!domains_[i][table_.tuple(t)[i]]) return false;
-    }
-    return true;
-  }
-  // Removes unsupported values until every remaining value has a valid tuple.
-  void close() {
-    for (bool changed = true; changed;) {
-      changed = false;
-      std::vector<std::vector<bool>> supported;
-      for (const auto& d : domains_) supported.emplace_back(d.size(), false);
-      for (std::int32_t t = 0; t < table_.tupleCount(); ++t) {
-        if (!valid(t)) continue;
-        for (std::int32_t i = 0; i < table_.arity(); ++i) supported[i][table_.tuple(t)[i]] = true;
-      }
-      for (std::size_t i = 0; i < domains_.size(); ++i) {
-        for (std::size_t v = 0; v < domains_[i].size(); ++v) {
-          if (domains_[i][v] && !supported[i][v]) {
-            domains_[i][v] = false;
-            changed = true;
-          }
-        }
-      }
-    }
-  }
-  // Empty when the constraint matches the model: same domains, nothing pending, and each
-  // remaining value's front holding exactly its valid tuples.
-  std::string mismatch(const GAC4RTableCt& ct) const {
-    std::ostringstream why;
-    if (ct.pendingVariables().size() != 0) why << "variables still pending; ";
-    for (std::int32_t i = 0; i < table_.arity(); ++i) {
-      if (ct.delta(i).size() != 0) why << "removals of variable " << i << " still pending; ";
-      for (std::int32_t v = 0; v < table_.valueCount(i); ++v) {
-        if (ct.domain(i).contains(v) != has(i, v)) {
-          why << "value " << v << " of variable " << i << " is "
-              << (has(i, v) ? "missing from" : "still in") << " the domain; ";
-        }
-      }
-      for (const std::int32_t v : ct.domain(i)) {
-        std::multiset<std::int32_t> expected;
-        for (std::int32_t t = 0; t < table_.tupleCount(); ++t) {
-          if (table_.tuple(t)[i] == v && valid(t)) expected.insert(t);
-        }
-        const std::vector<std::int32_t> got = front(ct, i, v);
-        if (std::multiset<std::int32_t>(got.begin(), got.end()) != expected) {
-          why << "front of value " << v << " of variable " << i << " has " << got.size()
-              << " tuples, " << expected.size() << " are valid; ";
-        }
-      }
-    }
-    return why.str();
-  }
-
- private:
-  const TupleTable& table_;
-  std::vector<std::vector<bool>> domains_;
-};
-
 TEST(GAC4RTableCt, ConstructionGivesFullDomainsAndEmptyBucketsThenFillingFollowsTheTable) {
   TupleTable* table = tableFromRows({{5, 1, 2}, {6, 1, 3}, {5, 2, 3}, {7, 1, 3}, {5, 1, 2}}, 4);
   auto* ct = newPooled<GAC4RTableCt>(*table);
@@ -122,8 +51,8 @@ TEST(GAC4RTableCt, ConstructionGivesFullDomainsAndEmptyBucketsThenFillingFollows
     for (std::int32_t v = 0; v < table->valueCount(i); ++v) {
       const SupportBucket& b = *ct->supports(i).buckets[v];
       EXPECT_EQ(b.count, 0) << "bucket " << v << " of variable " << i << " before filling";
-      EXPECT_EQ(b.capacity, table->valueListSize(i, v)) << "bucket " << v << " of variable "
-                                                        << i << " sized wrongly";
+      EXPECT_EQ(b.capacity, table->valueListSize(i, v))
+          << "bucket " << v << " of variable " << i << " sized wrongly";
     }
   }
   ct->initSupports();
@@ -133,10 +62,9 @@ TEST(GAC4RTableCt, ConstructionGivesFullDomainsAndEmptyBucketsThenFillingFollows
       const SuccessionInt& list = table->column(i).tuplesOf(v);
       ASSERT_EQ(b.count, b.capacity) << "bucket " << v << " of variable " << i << " not full";
       for (std::int32_t k = 0; k < b.count; ++k) {
-        EXPECT_EQ(b.items[k], list[k]) << "bucket " << v << " of variable " << i << " entry "
-                                       << k << " differs from the table's list";
-        EXPECT_EQ(ct->supports(i).position[b.items[k]], k) << "position of tuple "
-                                                            << b.items[k];
+        EXPECT_EQ(b.items[k], list[k]) << "bucket " << v << " of variable " << i << " entry " << k
+                                       << " differs from the table's list";
+        EXPECT_EQ(ct->supports(i).position[b.items[k]], k) << "position of tuple " << b.items[k];
       }
     }
   }
@@ -285,7 +213,8 @@ TEST(GAC4RTableCt, KeepingOneTuplesValueNeverRemovesAValueOfThatTuple) {
   std::mt19937 rng(7);
   std::vector<std::vector<std::int64_t>> rows;
   for (int t = 0; t < 120; ++t) {
-    rows.push_back({rng() % 6, rng() % 6, rng() % 6, rng() % 6});
+    rows.push_back({std::int64_t(rng() % 6), std::int64_t(rng() % 6), std::int64_t(rng() % 6),
+                    std::int64_t(rng() % 6)});
   }
   TupleTable* table = tableFromRows(rows, 6);
   for (std::int32_t x = 0; x < 4; ++x) {
@@ -357,9 +286,9 @@ TEST(GAC4RTableCt, MatchesTheBruteForceClosureOnRandomTablesAndRemovals) {
       } else {
         ++incremental;
       }
-      ASSERT_EQ(oracle.mismatch(*ct), "") << "seed " << seed << " step " << step << " ("
-                                          << removals << " removals, arity " << arity << ", "
-                                          << numTuples << " tuples)";
+      ASSERT_EQ(oracle.mismatch(*ct), "")
+          << "seed " << seed << " step " << step << " (" << removals << " removals, arity " << arity
+          << ", " << numTuples << " tuples)";
       ASSERT_EQ(ct->audit(), "") << "seed " << seed << " step " << step;
     }
     deletePooled(ct);
@@ -374,7 +303,8 @@ TEST(GAC4RTableCt, MatchesTheBruteForceClosureOnRandomTablesAndRemovals) {
 TEST(GAC4RTableCt, DestructionReturnsEveryBlockToItsPools) {
   std::mt19937 rng(3);
   std::vector<std::vector<std::int64_t>> rows;
-  for (int t = 0; t < 700; ++t) rows.push_back({rng() % 9, rng() % 9, rng() % 9});
+  for (int t = 0; t < 700; ++t)
+    rows.push_back({std::int64_t(rng() % 9), std::int64_t(rng() % 9), std::int64_t(rng() % 9)});
   TupleTable* table = tableFromRows(rows, 9);
   const testing::BlockUsage before = blocksInUse();
   GAC4RTableCt* ct = readyConstraint(*table);

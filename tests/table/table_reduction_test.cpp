@@ -1,5 +1,7 @@
 // The domain-reduction run: its target tuple, the default run's propagations and resets, the
 // degenerate tables, and that runs neither change the table nor keep any block.
+#include "varnel/table/table_reduction.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include "table/table_test_support.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/table/gac4r_table_ct.h"
-#include "varnel/table/table_reduction.h"
 #include "varnel/table/tuple_table.h"
 
 namespace varnel {
@@ -93,9 +94,9 @@ TEST(TableReduction, DefaultRunPropagatesTwentyTwoTimesWithOneResetAtTheNinth) {
         const std::uint64_t resetsBefore = ct.resetCount();
         ct.propagate();
         const bool reset = ct.resetCount() != resetsBefore;
-        EXPECT_EQ(reset, call == 9) << "propagate call " << call << " (variable " << i
-                                    << ", value " << j << ", " << toDelete << " to delete, "
-                                    << remaining << " remaining) took the wrong path";
+        EXPECT_EQ(reset, call == 9)
+            << "propagate call " << call << " (variable " << i << ", value " << j << ", "
+            << toDelete << " to delete, " << remaining << " remaining) took the wrong path";
         if (call == 9) {
           EXPECT_EQ(toDelete, 59) << "tuples to delete at the ninth call";
           EXPECT_EQ(remaining, 43) << "tuples remaining at the ninth call";

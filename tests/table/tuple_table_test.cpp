@@ -56,8 +56,8 @@ void expectTableMatchesRows(const TupleTable& table,
 }
 
 TEST(TupleTable, ColumnsNumberValuesInOrderOfFirstAppearance) {
-  const std::vector<std::vector<std::int64_t>> rows{
-      {7, 3, 0}, {2, 3, 5}, {7, 9, 0}, {2, 3, 5}, {4, 9, 1}, {7, 3, 0}};
+  const std::vector<std::vector<std::int64_t>> rows{{7, 3, 0}, {2, 3, 5}, {7, 9, 0},
+                                                    {2, 3, 5}, {4, 9, 1}, {7, 3, 0}};
   TupleTable* table = tableFromRows(rows, 10);
   EXPECT_EQ(table->arity(), 3) << "arity";
   expectTableMatchesRows(*table, rows);
@@ -154,7 +154,9 @@ TEST(TupleTable, DestructionReturnsEveryBlock) {
   const testing::BlockUsage before = blocksInUse();
   std::mt19937 rng(11);
   std::vector<std::vector<std::int64_t>> rows;
-  for (int t = 0; t < 300; ++t) rows.push_back({rng() % 20, rng() % 3, rng() % 50, rng() % 2});
+  for (int t = 0; t < 300; ++t)
+    rows.push_back({std::int64_t(rng() % 20), std::int64_t(rng() % 3), std::int64_t(rng() % 50),
+                    std::int64_t(rng() % 2)});
   TupleTable* table = tableFromRows(rows, 4);  // lists and list tables both grow
   TupleTable* filled = newPooled<TupleTable>(7, 1000, 9);
   filled->fillRandom(9);

@@ -110,7 +110,8 @@ inline std::int32_t BasicCollection<Item, Hash>::indexOf(Item x) const {
   std::int32_t e = slots_[p];
   // The tables are sized so that most probes end at their first slot: keep that path free of
   // taken branches, which bound the lookup rate of a tight loop more than the slot read does.
-  if (e == -1 || items_[e] == x) [[likely]] return e;
+  if (e == -1 || items_[e] == x) [[likely]]
+    return e;
   do {
     p = (p + 1) & mask_;
     e = slots_[p];
@@ -134,7 +135,8 @@ void BasicCollection<Item, Hash>::push_back(Item x) {
 template <class Item, class Hash>
 void BasicCollection<Item, Hash>::growAndRehash() {
   const std::int32_t capacity = doubledCapacity(capacity_);
-  items_ = growArray(items_, static_cast<std::uint64_t>(capacity_), static_cast<std::uint64_t>(capacity));
+  items_ = growArray(items_, static_cast<std::uint64_t>(capacity_),
+                     static_cast<std::uint64_t>(capacity));
   capacity_ = capacity;
   const std::uint64_t slotCount = static_cast<std::uint64_t>(mask_) + 1;
   slots_ = growArray(slots_, slotCount, 2 * slotCount);

@@ -40,7 +40,8 @@ class PointerRing : public Reversible {
 // --- Inline definitions ------------------------------------------------------------------
 
 inline PointerRing::PointerRing(std::int32_t sizeHint)
-    : mask_(static_cast<std::int32_t>(std::bit_floor(static_cast<std::uint32_t>(sizeHint)) * 2 - 1)),
+    : mask_(
+          static_cast<std::int32_t>(std::bit_floor(static_cast<std::uint32_t>(sizeHint)) * 2 - 1)),
       head_(0),
       tail_(0) {
   VARNEL_ASSERT(sizeHint >= 1);

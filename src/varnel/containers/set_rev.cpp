@@ -64,8 +64,7 @@ bool SetRev::audit() const {
     if (next_[removed_[k]] != ~k) return false;
   }
   return addedMark() >= 0 && addedMark() <= added_.size() && removedMark() >= 0 &&
-         removedMark() <= removed_.size() &&
-         added_.size() <= n && removed_.size() <= n;
+         removedMark() <= removed_.size() && added_.size() <= n && removed_.size() <= n;
 }
 
 }  // namespace varnel

@@ -68,13 +68,15 @@ Succession<T>::~Succession() {
 template <class T>
 void Succession<T>::grow() {
   const std::int32_t capacity = doubledCapacity(capacity_);
-  data_ = growArray(data_, static_cast<std::uint64_t>(capacity_), static_cast<std::uint64_t>(capacity));
+  data_ =
+      growArray(data_, static_cast<std::uint64_t>(capacity_), static_cast<std::uint64_t>(capacity));
   capacity_ = capacity;
 }
 
 template <class T>
 inline void Succession<T>::pushBack(T v) {
-  if (size_ == capacity_) [[unlikely]] grow();
+  if (size_ == capacity_) [[unlikely]]
+    grow();
   data_[size_++] = v;
 }
 

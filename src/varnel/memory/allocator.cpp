@@ -24,8 +24,7 @@ void* allocateRecord(MemoryArena* arena, std::uint64_t bytes) {
 }
 
 varnel_allocator* buildAllocator(MemoryArena* arena) {
-  auto* allocator =
-      static_cast<varnel_allocator*>(allocateRecord(arena, sizeof(varnel_allocator)));
+  auto* allocator = static_cast<varnel_allocator*>(allocateRecord(arena, sizeof(varnel_allocator)));
   allocator->arena = arena;
   for (unsigned c = 0; c < kSizeClassCount; ++c) {
     auto* pool = static_cast<SizeClassPool*>(allocateRecord(arena, sizeof(SizeClassPool)));
@@ -62,9 +61,9 @@ void* refillPool(SizeClassPool* pool) {
   MemoryArena* arena = pool->allocator->arena;
   pool->freeCount += pool->blocksPerChunk;
   const std::uint64_t words = pool->blockWords * pool->blocksPerChunk;
-  const std::uint64_t bytes =
-      words > std::numeric_limits<std::uint64_t>::max() / 8 ? std::numeric_limits<std::uint64_t>::max()
-                                                            : words * 8;
+  const std::uint64_t bytes = words > std::numeric_limits<std::uint64_t>::max() / 8
+                                  ? std::numeric_limits<std::uint64_t>::max()
+                                  : words * 8;
   void* chunk = arenaAllocate(arena, bytes);
   if (chunk == nullptr) exitChunkRefused(words);
 

@@ -107,7 +107,8 @@ inline void freeBlock(void* block, unsigned sizeClass) {
 inline void* allocateBlock(unsigned sizeClass) {
   VARNEL_ASSERT(sizeClass < kSizeClassCount);
   void* block = std::malloc(blockBytesOf(sizeClass));
-  if (block == nullptr) [[unlikely]] exitChunkRefused(blockBytesOf(sizeClass) / 8);
+  if (block == nullptr) [[unlikely]]
+    exitChunkRefused(blockBytesOf(sizeClass) / 8);
   return block;
 }
 

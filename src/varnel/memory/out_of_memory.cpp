@@ -50,8 +50,6 @@ void exitBudgetRefused(std::uint64_t bytes) {
   exitWithLine("Error: no more memory: ", bytes, " bytes of budget cannot be reserved");
 }
 
-void exitNoThreadSlot() {
-  exitWithLine("Error: no thread-local slot for the allocator", "", "");
-}
+void exitNoThreadSlot() { exitWithLine("Error: no thread-local slot for the allocator", "", ""); }
 
 }  // namespace varnel

@@ -12,8 +12,8 @@ namespace varnel::detail {
 }  // namespace varnel::detail
 
 #if VARNEL_ASSERTS_ON
-#define VARNEL_ASSERT(condition)                                            \
-  ((condition) ? static_cast<void>(0)                                       \
+#define VARNEL_ASSERT(condition)      \
+  ((condition) ? static_cast<void>(0) \
                : ::varnel::detail::assertionFailed(#condition, __FILE__, __LINE__))
 #else
 #define VARNEL_ASSERT(condition) static_cast<void>(0)

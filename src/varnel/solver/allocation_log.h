@@ -46,7 +46,8 @@ class AllocationLog {
 // --- Inline definitions ------------------------------------------------------------------
 
 inline void AllocationLog::append(Reversible* object, std::int32_t bytes) {
-  if (count_ == capacity_) [[unlikely]] grow();
+  if (count_ == capacity_) [[unlikely]]
+    grow();
   objects_[count_] = object;
   sizes_[count_] = bytes;
   ++count_;
@@ -54,7 +55,8 @@ inline void AllocationLog::append(Reversible* object, std::int32_t bytes) {
 
 inline void AllocationLog::pushMark() {
   if (top_ >= marksCapacity_) [[unlikely]] {
-    const std::int32_t capacity = doubledCapacity(marksCapacity_) > top_ ? doubledCapacity(marksCapacity_) : top_;
+    const std::int32_t capacity =
+        doubledCapacity(marksCapacity_) > top_ ? doubledCapacity(marksCapacity_) : top_;
     marks_ = growArray(marks_, marksCapacity_, capacity);
     marksCapacity_ = capacity;
   }

@@ -19,8 +19,7 @@ BasicArcAdjacency<Node>::BasicArcAdjacency(std::int32_t nodeCount, std::int32_t 
 }
 
 template <class Node>
-BasicArcAdjacency<Node>::BasicArcAdjacency(const BasicArcAdjacency& owner,
-                                           std::int32_t arcCapacity)
+BasicArcAdjacency<Node>::BasicArcAdjacency(const BasicArcAdjacency& owner, std::int32_t arcCapacity)
     : nodes_(owner.nodes_),
       arcSlot_(allocateArray<std::int32_t>(static_cast<std::uint64_t>(arcCapacity))),
       arcNode_(allocateArray<std::int32_t>(static_cast<std::uint64_t>(arcCapacity))),
@@ -44,18 +43,16 @@ BasicArcAdjacency<Node>::~BasicArcAdjacency() {
 }
 
 template <class Node>
-void BasicArcAdjacency<Node>::createNodes(std::int32_t slotCapacity)
-  requires std::same_as<Node, GraphNode>
-{
+void BasicArcAdjacency<Node>::createNodes(
+    std::int32_t slotCapacity) requires std::same_as<Node, GraphNode> {
   for (std::int32_t v = 0; v < nodes_->length(); ++v) {
     nodes_->data()[v] = newPooled<GraphNode>(slotCapacity);
   }
 }
 
 template <class Node>
-void BasicArcAdjacency<Node>::createNodes(Solver& solver, std::int32_t slotCapacity)
-  requires std::same_as<Node, GraphNodeRev>
-{
+void BasicArcAdjacency<Node>::createNodes(
+    Solver& solver, std::int32_t slotCapacity) requires std::same_as<Node, GraphNodeRev> {
   for (std::int32_t v = 0; v < nodes_->length(); ++v) {
     nodes_->data()[v] = newPooled<GraphNodeRev>(solver, slotCapacity);
   }
@@ -76,8 +73,7 @@ template BasicArcAdjacency<GraphNode>::~BasicArcAdjacency();
 template void BasicArcAdjacency<GraphNode>::createNodes(std::int32_t);
 template void BasicArcAdjacency<GraphNode>::clear();
 template BasicArcAdjacency<GraphNodeRev>::BasicArcAdjacency(std::int32_t, std::int32_t);
-template BasicArcAdjacency<GraphNodeRev>::BasicArcAdjacency(const BasicArcAdjacency&,
-                                                            std::int32_t);
+template BasicArcAdjacency<GraphNodeRev>::BasicArcAdjacency(const BasicArcAdjacency&, std::int32_t);
 template BasicArcAdjacency<GraphNodeRev>::~BasicArcAdjacency();
 template void BasicArcAdjacency<GraphNodeRev>::createNodes(Solver&, std::int32_t);
 template void BasicArcAdjacency<GraphNodeRev>::clear();

@@ -22,14 +22,13 @@ class BasicArcAdjacency : public Reversible {
   // node records will be this side's own.
   BasicArcAdjacency(std::int32_t nodeCount, std::int32_t arcCapacity);
   // The same, then createNodes(slotCapacity): the side with its records, ready for arcs.
-  BasicArcAdjacency(std::int32_t nodeCount, std::int32_t arcCapacity, std::int32_t slotCapacity)
-    requires std::same_as<Node, GraphNode>
+  BasicArcAdjacency(std::int32_t nodeCount, std::int32_t arcCapacity,
+                    std::int32_t slotCapacity) requires std::same_as<Node, GraphNode>
       : BasicArcAdjacency(nodeCount, arcCapacity) {
     createNodes(slotCapacity);
   }
   BasicArcAdjacency(Solver& solver, std::int32_t nodeCount, std::int32_t arcCapacity,
-                    std::int32_t slotCapacity)
-    requires std::same_as<Node, GraphNodeRev>
+                    std::int32_t slotCapacity) requires std::same_as<Node, GraphNodeRev>
       : BasicArcAdjacency(nodeCount, arcCapacity) {
     createNodes(solver, slotCapacity);
   }
@@ -41,10 +40,9 @@ class BasicArcAdjacency : public Reversible {
   ~BasicArcAdjacency() override;
 
   // Fills the node table in index order with fresh records of `slotCapacity` slots.
-  void createNodes(std::int32_t slotCapacity)
-    requires std::same_as<Node, GraphNode>;
-  void createNodes(Solver& solver, std::int32_t slotCapacity)
-    requires std::same_as<Node, GraphNodeRev>;
+  void createNodes(std::int32_t slotCapacity) requires std::same_as<Node, GraphNode>;
+  void createNodes(Solver& solver,
+                   std::int32_t slotCapacity) requires std::same_as<Node, GraphNodeRev>;
 
   // Creates the next arc id under node v, with the next slot number of v. Returns the id.
   std::int32_t fileArc(std::int32_t v);

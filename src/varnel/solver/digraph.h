@@ -12,10 +12,10 @@ namespace varnel {
 
 class Digraph : public Reversible {
  public:
-  static constexpr std::int32_t kNodeCount = 1000;       // node ids 0 .. 999
-  static constexpr std::int32_t kSlotCapacity = 100;     // arcs per node and side
-  static constexpr std::int32_t kArcCapacity = 100000;   // arcs created, at most
-  static constexpr std::int32_t kArcIdCount = 1000000;   // universe of the arc set
+  static constexpr std::int32_t kNodeCount = 1000;      // node ids 0 .. 999
+  static constexpr std::int32_t kSlotCapacity = 100;    // arcs per node and side
+  static constexpr std::int32_t kArcCapacity = 100000;  // arcs created, at most
+  static constexpr std::int32_t kArcIdCount = 1000000;  // universe of the arc set
 
   // inArcs and outArcs with their own 1000 records of 100 slots, then the arc and node sets.
   Digraph();

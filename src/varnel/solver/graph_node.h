@@ -18,11 +18,9 @@ template <class SlotSet>
 class BasicGraphNode : public Reversible {
  public:
   // A plain record: no slot handed out, no slot present.
-  explicit BasicGraphNode(std::int32_t slotCapacity)
-    requires std::same_as<SlotSet, Set>;
+  explicit BasicGraphNode(std::int32_t slotCapacity) requires std::same_as<SlotSet, Set>;
   // A reversible record whose slot set records its changes on `solver`'s trail.
-  BasicGraphNode(Solver& solver, std::int32_t slotCapacity)
-    requires std::same_as<SlotSet, SetRev>;
+  BasicGraphNode(Solver& solver, std::int32_t slotCapacity) requires std::same_as<SlotSet, SetRev>;
   // Releases slotTable, then the slot set.
   ~BasicGraphNode() override;
 
@@ -45,15 +43,15 @@ using GraphNodeRev = BasicGraphNode<SetRev>;
 // --- Inline definitions ------------------------------------------------------------------
 
 template <class SlotSet>
-BasicGraphNode<SlotSet>::BasicGraphNode(std::int32_t slotCapacity)
-  requires std::same_as<SlotSet, Set>
+BasicGraphNode<SlotSet>::BasicGraphNode(
+    std::int32_t slotCapacity) requires std::same_as<SlotSet, Set>
     : slotSet(slotCapacity),
       slotTable(allocateArray<std::int32_t>(static_cast<std::uint64_t>(slotCapacity))),
       slotCount(0) {}
 
 template <class SlotSet>
-BasicGraphNode<SlotSet>::BasicGraphNode(Solver& solver, std::int32_t slotCapacity)
-  requires std::same_as<SlotSet, SetRev>
+BasicGraphNode<SlotSet>::BasicGraphNode(
+    Solver& solver, std::int32_t slotCapacity) requires std::same_as<SlotSet, SetRev>
     : slotSet(solver, slotCapacity),
       slotTable(allocateArray<std::int32_t>(static_cast<std::uint64_t>(slotCapacity))),
       slotCount(0) {}

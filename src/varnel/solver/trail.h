@@ -82,13 +82,15 @@ class Trail {
 // --- Inline definitions ------------------------------------------------------------------
 
 inline void Trail::appendKind(Kind kind) {
-  if (count_ == kindCapacity_) [[unlikely]] growKinds();
+  if (count_ == kindCapacity_) [[unlikely]]
+    growKinds();
   kinds_[count_++] = kind;
 }
 
 inline void Trail::recordInt(std::int32_t* field) {
   appendKind(kInt);
-  if (intCount_ == intCapacity_) [[unlikely]] growInts();
+  if (intCount_ == intCapacity_) [[unlikely]]
+    growInts();
   intAddresses_[intCount_] = field;
   intValues_[intCount_] = *field;
   ++intCount_;
@@ -97,7 +99,8 @@ inline void Trail::recordInt(std::int32_t* field) {
 inline void Trail::recordWord(Kind kind, void* field) {
   appendKind(kind);
   WordStack& stack = words_[kind - kInt64];
-  if (stack.count == stack.capacity) [[unlikely]] growWords(stack);
+  if (stack.count == stack.capacity) [[unlikely]]
+    growWords(stack);
   stack.addresses[stack.count] = field;
   std::memcpy(&stack.values[stack.count], field, sizeof(std::uint64_t));
   ++stack.count;
@@ -114,12 +117,14 @@ inline void Trail::recordPointer(void** field) {
 
 inline void Trail::recordObject(Reversible* object) {
   appendKind(kObject);
-  if (objectCount_ == objectCapacity_) [[unlikely]] growObjects();
+  if (objectCount_ == objectCapacity_) [[unlikely]]
+    growObjects();
   objects_[objectCount_++] = object;
 }
 
 inline void Trail::pushMark() {
-  if (marksCount_ >= marksCapacity_) [[unlikely]] growMarks();
+  if (marksCount_ >= marksCapacity_) [[unlikely]]
+    growMarks();
   marks_[marksCount_++] = mark_;
   mark_ = count_;
 }

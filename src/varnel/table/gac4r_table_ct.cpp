@@ -129,12 +129,12 @@ std::string GAC4RTableCt::audit() const {
     const Set& domain = *domains_[i];
     const Set& delta = *deltas_[i];
     for (const std::int32_t v : delta) {
-      if (domain.contains(v)) why << "value " << v << " of variable " << i
-                                  << " is pending yet still in the domain; ";
+      if (domain.contains(v))
+        why << "value " << v << " of variable " << i << " is pending yet still in the domain; ";
     }
     if (pendingVariables_.contains(i) != (delta.size() > 0)) {
-      why << "variable " << i << " is pending " << pendingVariables_.contains(i)
-          << " with " << delta.size() << " pending removals; ";
+      why << "variable " << i << " is pending " << pendingVariables_.contains(i) << " with "
+          << delta.size() << " pending removals; ";
     }
     anyPending = anyPending || delta.size() > 0;
     const VariableSupports& s = *supports_[i];
@@ -142,8 +142,8 @@ std::string GAC4RTableCt::audit() const {
     for (std::int32_t v = 0; v < s.buckets.length(); ++v) {
       const SupportBucket& b = *s.buckets[v];
       if (b.capacity != table.valueListSize(i, v)) {
-        why << "bucket " << v << " of variable " << i << " has capacity " << b.capacity
-            << " for " << table.valueListSize(i, v) << " tuples; ";
+        why << "bucket " << v << " of variable " << i << " has capacity " << b.capacity << " for "
+            << table.valueListSize(i, v) << " tuples; ";
       }
       if (b.count < 0 || b.count > b.capacity) {
         why << "bucket " << v << " of variable " << i << " has count " << b.count << "; ";

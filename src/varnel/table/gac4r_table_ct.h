@@ -119,8 +119,8 @@ inline void GAC4RTableCt::propagate() {
   // two of them sits in both fronts: gathered twice, it would leave each other bucket twice
   // (pulling a valid tuple out of the front) and could overrun the buffer. That path marks
   // the tuples it has gathered instead; see gatherFromSeveralVariables.
-  const std::int32_t total = pendingVariables_.size() <= 1 ? gatherFromOneVariable()
-                                                            : gatherFromSeveralVariables();
+  const std::int32_t total =
+      pendingVariables_.size() <= 1 ? gatherFromOneVariable() : gatherFromSeveralVariables();
   removeTuples(total);
 }
 
@@ -195,7 +195,8 @@ inline std::int32_t GAC4RTableCt::gatherFromSeveralVariables() {
 }
 
 inline std::uint32_t GAC4RTableCt::nextGatherEpoch() {
-  if (++gatherEpoch_ == 0) [[unlikely]] clearGatherMarks();
+  if (++gatherEpoch_ == 0) [[unlikely]]
+    clearGatherMarks();
   return gatherEpoch_;
 }
 

@@ -51,7 +51,9 @@ bool createSuspendedThread(ThreadEntry entry, void* argument, ThreadHandle* out)
   return true;
 }
 
-void releaseThread(ThreadHandle handle) { sem_post(&static_cast<PosixThread*>(handle.native)->gate); }
+void releaseThread(ThreadHandle handle) {
+  sem_post(&static_cast<PosixThread*>(handle.native)->gate);
+}
 
 unsigned joinThread(ThreadHandle handle) {
   auto* self = static_cast<PosixThread*>(handle.native);

@@ -1,5 +1,7 @@
 // Win32 high-resolution counter: QueryPerformanceCounter and its fixed frequency.
-#include "windows_api.h"
+// clang-format off
+#include "windows_api.h"  // first: the Windows headers, lean
+// clang-format on
 
 #include "varnel/platform/platform.h"
 

@@ -1,5 +1,7 @@
 // Win32 total physical memory from the global memory status.
-#include "windows_api.h"
+// clang-format off
+#include "windows_api.h"  // first: the Windows headers, lean
+// clang-format on
 
 #include "varnel/platform/platform.h"
 

@@ -1,6 +1,8 @@
 // Win32 threads that start suspended: _beginthreadex with CREATE_SUSPENDED, so that the C
 // runtime sets up its per-thread data, released with ResumeThread.
-#include "windows_api.h"
+// clang-format off
+#include "windows_api.h"  // first: the Windows headers, lean
+// clang-format on
 #include <process.h>
 
 #include <cstdlib>
