@@ -25,8 +25,8 @@ namespace varnel::testing {
 
 struct BenchRun {
   int exitCode = -1;  // the process's exit code; -1 when it did not end normally
-  std::string out;    // everything written to standard output
-  std::string err;    // everything written to standard error
+  std::string out;    // everything written to standard output, "\r\n" read as "\n"
+  std::string err;    // everything written to standard error, "\r\n" read as "\n"
 
   // Standard output split at newlines; a final line without newline is kept.
   std::vector<std::string> lines() const;
@@ -44,6 +44,18 @@ inline std::string readWholeFile(const std::string& path) {
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+// Text with every "\r\n" folded to "\n": a Windows build writes its standard streams in text
+// mode, so each line ends with "\r\n" there; the tests compare the lines themselves.
+inline std::string withPlainNewlines(const std::string& text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    plain += text[i];
+  }
+  return plain;
 }
 
 // A scratch-file stem unique to this test and this call.
@@ -101,8 +113,8 @@ inline BenchRun runBench(const std::string& arguments) {
                               outPath + "\" 2>\"" + errPath + "\"";
   BenchRun run;
   run.exitCode = detail::exitCodeOf(std::system(detail::shellCommand(command).c_str()));
-  run.out = detail::readWholeFile(outPath);
-  run.err = detail::readWholeFile(errPath);
+  run.out = detail::withPlainNewlines(detail::readWholeFile(outPath));
+  run.err = detail::withPlainNewlines(detail::readWholeFile(errPath));
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return run;
