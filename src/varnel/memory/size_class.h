@@ -15,10 +15,14 @@ inline constexpr std::uint64_t kLargestBlockBytes = std::uint64_t{1} << 37;
 
 // Class of a request of `bytes` bytes. Precondition: 1 <= bytes <= kLargestBlockBytes.
 // b = (bytes - 1) >> 3; class b up to 15, then 16 + floor(log2(b >> 4)).
+// Written without a branch, as min(b, 15) + bit_width(b >> 4): the second term is 0 up to class
+// 15 and floor(log2(b >> 4)) + 1 above, so callers that mix small and large sizes at run time
+// pay no misprediction. bit_width(x) is taken as the highest set bit of 2x + 1, which is never
+// 0, so the compiler needs no test for x = 0 either.
 constexpr unsigned sizeClassOf(std::uint64_t bytes) {
   const std::uint64_t b = (bytes - 1) >> 3;
-  if (b <= 15) return static_cast<unsigned>(b);
-  return 16 + static_cast<unsigned>(std::bit_width(b >> 4)) - 1;
+  const std::uint64_t high = 63 - static_cast<std::uint64_t>(std::countl_zero(((b >> 4) << 1) | 1));
+  return static_cast<unsigned>((b < 15 ? b : 15) + high);
 }
 
 // Block size of class c in bytes: 8 (c + 1) up to class 15, then 2^(c - 8).
