@@ -9,20 +9,14 @@
 #include <random>
 #include <vector>
 
+#include "containers/set_members.h"
 #include "varnel/solver/graph_rev.h"
 #include "varnel/solver/solver.h"
 
 namespace varnel {
 namespace {
 
-std::vector<std::int32_t> membersOf(const Set& set) {
-  std::vector<std::int32_t> members;
-  for (std::int32_t x : set) {
-    members.push_back(x);
-    if (members.size() > static_cast<std::size_t>(set.universe())) break;  // a broken chain
-  }
-  return members;
-}
+using testing::membersOf;
 
 std::vector<std::int32_t> range(std::int32_t count) {
   std::vector<std::int32_t> values;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "containers/set_members.h"
 #include "varnel/containers/set_rev.h"
 #include "varnel/containers/succession_int_rev.h"
 #include "varnel/solver/digraph_rev.h"
@@ -23,17 +24,6 @@ struct WorldSizes {
   std::int32_t graphSlots;
   std::int32_t graphEdgeIds;
 };
-
-// Members in link order; a chain that does not come back to its sentinel shows as one member
-// more than the universe, so that it can never equal a sound copy.
-inline std::vector<std::int32_t> membersOf(const Set& set) {
-  std::vector<std::int32_t> members;
-  for (std::int32_t x = set.first(); x != set.sentinel(); x = set.next(x)) {
-    members.push_back(x);
-    if (members.size() > static_cast<std::size_t>(set.universe())) break;
-  }
-  return members;
-}
 
 // Everything the updates can change, as plain values.
 struct Copy {
