@@ -9,9 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bench_support.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/size_class.h"
-#include "varnel/platform/thread_slot.h"
 
 #ifdef VARNEL_PEER_MIMALLOC
 #include <mimalloc.h>
@@ -30,24 +30,7 @@ extern "C" void __libc_free(void* block);
 
 namespace {
 
-// Gives the calling thread a fresh allocator (with `budget` bytes, 0 for none) for the
-// duration of one benchmark, and puts back the one it had. A benchmark's first thread is the
-// process's main thread, whose allocator never has a budget: a budgeted run must swap it.
-class FreshAllocatorScope {
- public:
-  explicit FreshAllocatorScope(std::uint64_t budget) : previous_(varnel::currentAllocator()) {
-    varnel::createThreadAllocator(budget);
-  }
-  ~FreshAllocatorScope() {
-    varnel::destroyThreadAllocator();
-    varnel::platform::threadSlotSet(varnel::allocatorTlsIndex, previous_);
-  }
-  FreshAllocatorScope(const FreshAllocatorScope&) = delete;
-  FreshAllocatorScope& operator=(const FreshAllocatorScope&) = delete;
-
- private:
-  varnel::varnel_allocator* previous_;
-};
+using varnel::bench::FreshAllocatorScope;
 
 struct PoolSide {
   static void* allocate(std::uint32_t bytes) {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "../bench_support.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
-#include "varnel/platform/thread_slot.h"
 #include "varnel/table/gac4r_table_ct.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/table_reduction.h"
@@ -47,23 +47,7 @@ std::uint64_t minorFaults() {
   return faults;
 }
 
-// Gives the calling thread a fresh allocator for one run and puts its own back afterwards, so
-// that every repetition starts as problem 1's workers do: no chunk to reuse.
-class FreshAllocatorScope {
- public:
-  FreshAllocatorScope() : previous_(varnel::currentAllocator()) {
-    varnel::createThreadAllocator(0);
-  }
-  ~FreshAllocatorScope() {
-    varnel::destroyThreadAllocator();
-    varnel::platform::threadSlotSet(varnel::allocatorTlsIndex, previous_);
-  }
-  FreshAllocatorScope(const FreshAllocatorScope&) = delete;
-  FreshAllocatorScope& operator=(const FreshAllocatorScope&) = delete;
-
- private:
-  varnel::varnel_allocator* previous_;
-};
+using varnel::bench::FreshAllocatorScope;
 
 // One space: the variables over the value indices and the table constraint on them.
 class ReductionSpace : public Gecode::Space {

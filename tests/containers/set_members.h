@@ -1,4 +1,5 @@
-// Test support: the members of a Set in link order, as a plain vector.
+// Test support: the members of a Set in link order, and the integers 0 .. count-1, as plain
+// vectors to compare with.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,13 @@ inline std::vector<std::int32_t> membersOf(const Set& set) {
     if (members.size() > static_cast<std::size_t>(set.universe())) break;
   }
   return members;
+}
+
+// 0, 1, .. count - 1.
+inline std::vector<std::int32_t> firstIntegers(std::int32_t count) {
+  std::vector<std::int32_t> values;
+  for (std::int32_t i = 0; i < count; ++i) values.push_back(i);
+  return values;
 }
 
 }  // namespace varnel::testing

@@ -18,11 +18,7 @@ namespace {
 
 using testing::membersOf;
 
-std::vector<std::int32_t> range(std::int32_t count) {
-  std::vector<std::int32_t> values;
-  for (std::int32_t i = 0; i < count; ++i) values.push_back(i);
-  return values;
-}
+using testing::firstIntegers;
 
 std::vector<std::uint64_t> freeCounts() {
   std::vector<std::uint64_t> counts;
@@ -63,11 +59,12 @@ void expectGridLayout(const G& graph) {
 
 template <class G>
 void expectEverythingAdded(const G& graph) {
-  EXPECT_EQ(membersOf(graph.arcSet()), range(10000)) << "arc set must hold 0..9999 in order";
+  EXPECT_EQ(membersOf(graph.arcSet()), firstIntegers(10000))
+      << "arc set must hold 0..9999 in order";
   for (std::int32_t v = 0; v < 100; ++v) {
-    ASSERT_EQ(membersOf(graph.inArcs().node(v).slotSet), range(100))
+    ASSERT_EQ(membersOf(graph.inArcs().node(v).slotSet), firstIntegers(100))
         << "in-side slots of node " << v << " must be 0..99 in order";
-    ASSERT_EQ(membersOf(graph.outArcs().node(v).slotSet), range(100))
+    ASSERT_EQ(membersOf(graph.outArcs().node(v).slotSet), firstIntegers(100))
         << "out-side slots of node " << v << " must be 0..99 in order";
   }
 }

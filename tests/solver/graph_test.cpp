@@ -18,11 +18,7 @@ namespace {
 
 using testing::membersOf;
 
-std::vector<std::int32_t> range(std::int32_t count) {
-  std::vector<std::int32_t> values;
-  for (std::int32_t i = 0; i < count; ++i) values.push_back(i);
-  return values;
-}
+using testing::firstIntegers;
 
 template <class G>
 void createCompleteGraph(G& graph) {
@@ -58,9 +54,10 @@ void expectCompleteLayout(const G& graph) {
 
 template <class G>
 void expectEverythingAdded(const G& graph) {
-  EXPECT_EQ(membersOf(graph.edgeSet()), range(4950)) << "edge set must hold 0..4949 in order";
+  EXPECT_EQ(membersOf(graph.edgeSet()), firstIntegers(4950))
+      << "edge set must hold 0..4949 in order";
   for (std::int32_t v = 0; v < 100; ++v) {
-    ASSERT_EQ(membersOf(graph.edgeEnds().firstEnds().node(v).slotSet), range(99))
+    ASSERT_EQ(membersOf(graph.edgeEnds().firstEnds().node(v).slotSet), firstIntegers(99))
         << "slots of node " << v << " must be 0..98 in order";
   }
 }
