@@ -119,9 +119,20 @@ inline void GAC4RTableCt::propagate() {
   // two of them sits in both fronts: gathered twice, it would leave each other bucket twice
   // (pulling a valid tuple out of the front) and could overrun the buffer. That path marks
   // the tuples it has gathered instead; see gatherFromSeveralVariables.
-  const std::int32_t total =
-      pendingVariables_.size() <= 1 ? gatherFromOneVariable() : gatherFromSeveralVariables();
-  removeTuples(total);
+  if (pendingVariables_.size() > 1) {
+    removeTuples(gatherFromSeveralVariables());
+    return;
+  }
+  // Every listed tuple holds a removed value of the pending variable, whose own pass would
+  // therefore skip them all. Every other variable still has, in its domain, the value of each
+  // listed tuple that has not been taken out of its bucket yet (the tuples were valid, and a
+  // value leaves only with the last tuple of its front), so its pass needs no domain test.
+  const std::int32_t pending = pendingVariables_.first();  // the sentinel when none is
+  const std::int32_t total = gatherFromOneVariable();
+  const std::int32_t* list = tupleBuffer_.data();
+  for (std::int32_t i = 0; i < arity_; ++i) {
+    if (i != pending) supports_[i]->removeFromFronts<false>(total, list, *domains_[i]);
+  }
 }
 
 inline std::int32_t GAC4RTableCt::chooseResetVariable() const {
@@ -203,32 +214,7 @@ inline std::uint32_t GAC4RTableCt::nextGatherEpoch() {
 inline void GAC4RTableCt::removeTuples(std::int32_t total) {
   const std::int32_t* list = tupleBuffer_.data();
   for (std::int32_t i = 0; i < arity_; ++i) {
-    VariableSupports& s = *supports_[i];
-    Set& domain = *domains_[i];
-    SupportBucket* const* buckets = s.buckets.data();
-    std::int32_t* position = s.position.data();
-    const std::int32_t* valueOf = s.valueOf.data();
-    for (std::int32_t k = 0; k < total; ++k) {
-      const std::int32_t t = list[k];
-      const std::int32_t v = valueOf[t];
-      if (!domain.contains(v)) continue;
-      SupportBucket& b = *buckets[v];
-      const std::int32_t count = b.count;
-      if (count > 1) {
-        const std::int32_t end = count - 1;
-        const std::int32_t last = b.items[end];
-        const std::int32_t at = position[t];
-        b.count = end;
-        b.items[end] = t;
-        b.items[at] = last;
-        position[last] = at;
-        position[t] = end;
-      } else {
-        // t was v's last valid tuple: every tuple holding v is now invalid, so v's removal has
-        // nothing further to propagate and is not recorded as pending.
-        domain.remove(v);
-      }
-    }
+    supports_[i]->removeFromFronts<true>(total, list, *domains_[i]);
   }
 }
 
