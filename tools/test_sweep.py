@@ -319,6 +319,8 @@ class CsvFiles(unittest.TestCase):
                              text(report_lines(1, 3, 1, 50, 70, [60, 61, 65],
                                                table=(10, 1000, 10))), "", 0, 2)
         ok.wall_seconds, ok.cpu_seconds, ok.other_cpu_seconds, ok.hw_threads = 1.25, 2.5, 0.5, 2
+        ok.minor_faults, ok.major_faults, ok.max_rss_bytes = 29500, 3, 123 << 20
+        ok.voluntary_switches, ok.involuntary_switches = 7, 41
         nan = sweep.parse_run(sweep.Config(0, 2, 0), text(report_lines(
             0, 2, 0, 0, 0, [0, 0], ratio_text="-nan", power_text="-nan")), "", 0)
         oom = sweep.parse_run(sweep.Config(0, 4, 1), "#threads 4\n",
@@ -328,6 +330,8 @@ class CsvFiles(unittest.TestCase):
         with open(path, newline="") as f:
             rows = list(csv.DictReader(f))
         self.assertEqual(rows[0]["thread_times_ms"], "60;61;65", "thread times not ';'-joined")
+        self.assertEqual(list(rows[0])[19:23], ["wall_seconds", "cpu_seconds",
+                         "other_cpu_seconds", "hw_threads"], "older columns moved")
         self.assertEqual(rows[2]["status"], "out-of-memory", "failure status not written")
         self.assertEqual(rows[2]["exit_code"], "1", "exit code not written")
         back = sweep.read_runs(path)
@@ -336,7 +340,7 @@ class CsvFiles(unittest.TestCase):
             for name in ("config", "rep", "main_time", "elapsed", "thread_times", "mean",
                          "physical_memory", "mem_thread", "memory_consumption", "exit_code",
                          "status", "message", "wall_seconds", "cpu_seconds",
-                         "other_cpu_seconds", "hw_threads"):
+                         "other_cpu_seconds", "hw_threads") + sweep.USAGE_METRICS:
                 self.assertEqual(getattr(after, name), getattr(before, name),
                                  f"{name} changed in the round trip")
             for name in ("ratio", "power"):
@@ -350,6 +354,8 @@ class CsvFiles(unittest.TestCase):
         mains = [300, 100, 200, 250]
         runs = [sweep.parse_run(config, text(report_lines(0, 2, 0, m, m, [m, m])), "", 0, r)
                 for r, m in enumerate(mains)]
+        for run, m in zip(runs, mains):
+            run.minor_faults, run.involuntary_switches, run.max_rss_bytes = 10 * m, m, m << 20
         path = self.dir / "summary.csv"
         sweep.write_summary(path, sweep.summarise(runs))
         with open(path, newline="") as f:
@@ -360,6 +366,14 @@ class CsvFiles(unittest.TestCase):
         self.assertEqual(int(rows[0]["main_time_min"]), min(mains), "min")
         self.assertEqual(int(rows[0]["main_time_max"]), max(mains), "max")
         self.assertEqual(float(rows[0]["ratio_median"]), 1.0, "ratio of equal times")
+        self.assertEqual(list(rows[0])[24:28], ["others_share_median", "others_share_max",
+                         "hw_threads", "minor_faults_median"], "new columns go at the end")
+        self.assertEqual([rows[0][f"minor_faults_{k}"] for k in ("median", "min", "max")],
+                         ["2250", "1000", "3000"], "minor fault statistics")
+        self.assertEqual(rows[0]["major_faults_median"], "", "no figures, no statistics")
+        table = sweep.format_table(sweep.summarise(runs)).splitlines()
+        self.assertEqual(table[1].split()[-5:], ["2250", "-", "-", "225", "225.0"],
+                         f"usage medians (max RSS in MiB) missing:\n{table}")
 
 
 class ProgressAndEstimates(unittest.TestCase):
@@ -476,6 +490,7 @@ if mem > 0 and n >= 4:
     sys.stdout.flush()
     print("Error: no more memory: 1750000000 is exceeded", file=sys.stderr)
     sys.exit(1)
+touched = bytearray(n * (8 << 20))
 main = 100 + 7 * (count % 3)
 times = [main + 5 * k + count % 2 for k in range(n)]
 mean = sum(times) // n
@@ -522,6 +537,12 @@ class WholeSweep(unittest.TestCase):
                         "each run should record the CPU time of the driver")
         self.assertTrue(all(r.other_cpu_seconds is not None and 0 <= r.other_cpu_seconds
                             for r in runs), "each run should record the other processes' CPU")
+        faults = {(r.config.threads, r.rep): r.minor_faults for r in runs if r.ok
+                  and (r.config.problem, r.config.mem) == (0, 0)}
+        self.assertGreater(faults[4, 2] - faults[1, 2], 0.9 * 3 * 2048, "3 x 8 MiB more touched")
+        self.assertLess(abs(faults[1, 2] - faults[1, 0]), 1000, "faults of one run, not summed")
+        self.assertTrue(all(r.max_rss_bytes >= 8 << 20 and r.involuntary_switches is not None
+                            for r in runs), "resource usage of each run")
         p1 = [r for r in runs if r.config.problem == 1]
         self.assertTrue(all(r.config.num_tuples == 1000 for r in p1), "--tuples not passed on")
         self.assertIn("out-of-memory", err, "failed runs should be reported on stderr")
