@@ -320,14 +320,17 @@ bool compareOnSize(const Size& size, int reps) {
         "rep arity=%d tuples=%d upper=%d rep=%d ours_build_ms=%.3f ours_reduce_ms=%.3f "
         "ours_faults=%llu+%llu runTableReduction_ms=%lld gecode_build_ms=%.3f "
         "gecode_reduce_ms=%.3f gecode_faults=%llu+%llu calls=%d/%d str2_build_ms=%.3f "
-        "str2_reduce_ms=%.3f str2_faults=%llu+%llu str2_calls=%d\n",
+        "str2_reduce_ms=%.3f str2_faults=%llu+%llu str2_calls=%d ours_total_ms=%.3f "
+        "gecode_total_ms=%.3f str2_total_ms=%.3f\n",
         size.arity, size.numTuples, size.upper, rep, ours.buildMs, ours.reduceMs,
         static_cast<unsigned long long>(ours.buildFaults),
         static_cast<unsigned long long>(ours.reduceFaults), static_cast<long long>(wholeRun),
         gecode.buildMs, gecode.reduceMs, static_cast<unsigned long long>(gecode.buildFaults),
         static_cast<unsigned long long>(gecode.reduceFaults), ours.calls, gecode.calls,
         str2.buildMs, str2.reduceMs, static_cast<unsigned long long>(str2.buildFaults),
-        static_cast<unsigned long long>(str2.reduceFaults), str2.calls);
+        static_cast<unsigned long long>(str2.reduceFaults), str2.calls,
+        ours.buildMs + ours.reduceMs, gecode.buildMs + gecode.reduceMs,
+        str2.buildMs + str2.reduceMs);
     std::fflush(stdout);
     if (!ours.reachedCentre || !gecode.reachedCentre || !str2.reachedCentre ||
         ours.calls != gecode.calls || ours.calls != str2.calls) {
