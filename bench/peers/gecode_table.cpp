@@ -1,8 +1,10 @@
-// The table run against Gecode's extensional constraint (compact table over a TupleSet), in one
-// process on one table: the table of problem 1 (same draws, same value numbering), the same
-// target tuple and the same removals in the same order, propagating after each. Prints, per
-// repetition, the construction and the removal loop of both sides, their minor page faults, and
-// the medians; exits 1 if the two sides ever disagree on the removals or the final domains.
+// The table run against Gecode's extensional constraint (compact table over a TupleSet) and a
+// simple-tabular-reduction peer (STR2, str2_table.h), in one process on one table: the table of
+// problem 1 (same draws, same value numbering), the same target tuple and the same removals in
+// the same order, propagating after each. Prints, per repetition, the construction and the
+// removal loop of the three sides, their minor page faults, and the medians; exits 1 if the sides
+// ever disagree on the removals or the final domains, or if STR2's domain sizes after any
+// propagation differ from ours.
 //
 //   gecode_table [--reps N] [arity numTuples upper]...      (default: the four sizes below)
 #include <algorithm>
@@ -12,11 +14,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <gecode/int.hh>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "../bench_support.h"
+#include "str2_table.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/table/gac4r_table_ct.h"
@@ -75,7 +79,15 @@ struct SideResult {
   std::uint64_t reduceFaults = 0;
   std::int32_t calls = 0;  // removals made (each followed by a propagation)
   bool reachedCentre = false;
+  std::vector<std::int32_t> domainSizes;  // after each propagation, arity entries per call
 };
+
+// Room for the domain sizes after every propagation a reduction can make (one per value).
+std::size_t traceCapacity(const varnel::TupleTable& table) {
+  std::size_t values = 0;
+  for (std::int32_t i = 0; i < table.arity(); ++i) values += table.valueCount(i);
+  return values * static_cast<std::size_t>(table.arity());
+}
 
 // Our side, phase by phase, with the constraint's public operations in runTableReduction's order.
 SideResult runOurs(const varnel::TupleTable& table, const std::vector<std::int32_t>& centre) {
@@ -107,6 +119,29 @@ SideResult runOurs(const varnel::TupleTable& table, const std::vector<std::int32
   varnel::deletePooled(centreArray);
   varnel::deletePooled(constraint);
   return result;
+}
+
+// Our constraint again, untimed: the same loop as reduceToTuple, recording the domain sizes after
+// each propagation, which STR2's must match call for call.
+std::vector<std::int32_t> ourDomainSizes(const varnel::TupleTable& table,
+                                         const std::vector<std::int32_t>& centre) {
+  FreshAllocatorScope scope;
+  std::vector<std::int32_t> sizes;
+  sizes.reserve(traceCapacity(table));
+  auto* constraint = varnel::newPooled<varnel::GAC4RTableCt>(table);
+  constraint->initSupports();
+  constraint->pruneUnsupported();
+  const std::int32_t arity = table.arity();
+  for (std::int32_t i = arity - 1; i >= 0; --i) {
+    for (std::int32_t j = 0; j < table.valueCount(i); ++j) {
+      if (j == centre[static_cast<std::size_t>(i)] || !constraint->domain(i).contains(j)) continue;
+      constraint->removeValue(i, j);
+      constraint->propagate();
+      for (std::int32_t x = 0; x < arity; ++x) sizes.push_back(constraint->domain(x).size());
+    }
+  }
+  varnel::deletePooled(constraint);
+  return sizes;
 }
 
 // Gecode's side: the tuple set from the same value indices, the space, the first fixpoint, then
@@ -158,6 +193,60 @@ SideResult runGecode(const varnel::TupleTable& table, const std::vector<std::int
   return result;
 }
 
+// STR2's side: the copy of the tuples and the first walk, then the same removals, recording the
+// domain sizes after each propagation (a store of arity numbers, into room reserved before).
+SideResult runStr2(const varnel::TupleTable& table, const std::vector<std::int32_t>& centre) {
+  SideResult result;
+  result.domainSizes.reserve(traceCapacity(table));
+  const std::int32_t arity = table.arity();
+  const std::uint64_t faults0 = minorFaults();
+  const Clock::time_point start = Clock::now();
+  auto str2 = std::make_unique<varnel::bench::Str2Table>(table);
+  str2->propagate();
+  const Clock::time_point built = Clock::now();
+  const std::uint64_t faults1 = minorFaults();
+  for (std::int32_t i = arity - 1; i >= 0; --i) {
+    for (std::int32_t j = 0; j < str2->valueCount(i); ++j) {
+      if (j == centre[static_cast<std::size_t>(i)] || !str2->contains(i, j)) continue;
+      str2->removeValue(i, j);
+      str2->propagate();
+      ++result.calls;
+      for (std::int32_t x = 0; x < arity; ++x) result.domainSizes.push_back(str2->domainSize(x));
+    }
+  }
+  const Clock::time_point end = Clock::now();
+  const std::uint64_t faults2 = minorFaults();
+  result.buildMs = millisecondsBetween(start, built);
+  result.reduceMs = millisecondsBetween(built, end);
+  result.buildFaults = faults1 - faults0;
+  result.reduceFaults = faults2 - faults1;
+  result.reachedCentre = true;
+  for (std::int32_t i = 0; i < arity; ++i) {
+    result.reachedCentre = result.reachedCentre && str2->domainSize(i) == 1 &&
+                           str2->contains(i, centre[static_cast<std::size_t>(i)]);
+  }
+  return result;
+}
+
+// Where STR2's domain sizes first differ from ours, as "propagation k, variable x: a against b";
+// empty when they agree after every propagation.
+std::string firstDifference(const std::vector<std::int32_t>& ours,
+                            const std::vector<std::int32_t>& str2, std::int32_t arity) {
+  const std::size_t common = std::min(ours.size(), str2.size());
+  for (std::size_t k = 0; k < common; ++k) {
+    if (ours[k] != str2[k]) {
+      return "propagation " + std::to_string(k / static_cast<std::size_t>(arity)) + ", variable " +
+             std::to_string(k % static_cast<std::size_t>(arity)) + ": " + std::to_string(ours[k]) +
+             " against " + std::to_string(str2[k]);
+    }
+  }
+  if (ours.size() != str2.size()) {
+    return std::to_string(ours.size() / static_cast<std::size_t>(arity)) +
+           " propagations against " + std::to_string(str2.size() / static_cast<std::size_t>(arity));
+  }
+  return {};
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const std::size_t n = values.size();
@@ -170,7 +259,26 @@ struct Size {
   std::int32_t upper;
 };
 
-// Runs one size `reps` times, the two sides alternating; false when they disagree.
+std::uint64_t medianOf(const std::vector<std::uint64_t>& values) {
+  std::vector<double> copy(values.begin(), values.end());
+  return static_cast<std::uint64_t>(median(copy));
+}
+
+// Per-side samples of one size.
+struct Samples {
+  std::vector<double> build, reduce, total;
+  std::vector<std::uint64_t> buildFaults, reduceFaults;
+
+  void add(const SideResult& side) {
+    build.push_back(side.buildMs);
+    reduce.push_back(side.reduceMs);
+    total.push_back(side.buildMs + side.reduceMs);
+    buildFaults.push_back(side.buildFaults);
+    reduceFaults.push_back(side.reduceFaults);
+  }
+};
+
+// Runs one size `reps` times, the three sides taking turns to go first; false when they disagree.
 bool compareOnSize(const Size& size, int reps) {
   // The table exactly as problem 1 builds it: the first draws of a thread's generator, so the
   // sequence starts over for every size.
@@ -179,13 +287,28 @@ bool compareOnSize(const Size& size, int reps) {
   table->fillRandom(size.upper);
   const std::int32_t* target = table->tuple(varnel::centreTupleOf(*table));
   const std::vector<std::int32_t> centre(target, target + size.arity);
+  const std::vector<std::int32_t> ourSizes = ourDomainSizes(*table, centre);
 
-  std::vector<double> ourBuild, ourReduce, ourTotal, endToEnd, gecodeBuild, gecodeReduce,
-      gecodeTotal;
+  Samples oursSamples, gecodeSamples, str2Samples;
+  std::vector<double> endToEnd;
   bool agreed = true;
   for (int rep = 0; rep < reps; ++rep) {
-    const SideResult ours = runOurs(*table, centre);
-    const SideResult gecode = runGecode(*table, centre);
+    // Rotating the order spreads over the sides whatever the one before leaves behind (a heap
+    // that already holds pages, a warmer cache).
+    SideResult ours, gecode, str2;
+    for (int turn = 0; turn < 3; ++turn) {
+      switch ((rep + turn) % 3) {
+        case 0:
+          ours = runOurs(*table, centre);
+          break;
+        case 1:
+          gecode = runGecode(*table, centre);
+          break;
+        default:
+          str2 = runStr2(*table, centre);
+          break;
+      }
+    }
     std::int64_t wholeRun = 0;
     {
       // runTableReduction itself, as problem 1 calls it, in a fresh allocator too.
@@ -196,37 +319,56 @@ bool compareOnSize(const Size& size, int reps) {
     std::printf(
         "rep arity=%d tuples=%d upper=%d rep=%d ours_build_ms=%.3f ours_reduce_ms=%.3f "
         "ours_faults=%llu+%llu runTableReduction_ms=%lld gecode_build_ms=%.3f "
-        "gecode_reduce_ms=%.3f gecode_faults=%llu+%llu calls=%d/%d\n",
+        "gecode_reduce_ms=%.3f gecode_faults=%llu+%llu calls=%d/%d str2_build_ms=%.3f "
+        "str2_reduce_ms=%.3f str2_faults=%llu+%llu str2_calls=%d ours_total_ms=%.3f "
+        "gecode_total_ms=%.3f str2_total_ms=%.3f\n",
         size.arity, size.numTuples, size.upper, rep, ours.buildMs, ours.reduceMs,
         static_cast<unsigned long long>(ours.buildFaults),
         static_cast<unsigned long long>(ours.reduceFaults), static_cast<long long>(wholeRun),
         gecode.buildMs, gecode.reduceMs, static_cast<unsigned long long>(gecode.buildFaults),
-        static_cast<unsigned long long>(gecode.reduceFaults), ours.calls, gecode.calls);
+        static_cast<unsigned long long>(gecode.reduceFaults), ours.calls, gecode.calls,
+        str2.buildMs, str2.reduceMs, static_cast<unsigned long long>(str2.buildFaults),
+        static_cast<unsigned long long>(str2.reduceFaults), str2.calls,
+        ours.buildMs + ours.reduceMs, gecode.buildMs + gecode.reduceMs,
+        str2.buildMs + str2.reduceMs);
     std::fflush(stdout);
-    if (!ours.reachedCentre || !gecode.reachedCentre || ours.calls != gecode.calls) {
+    if (!ours.reachedCentre || !gecode.reachedCentre || !str2.reachedCentre ||
+        ours.calls != gecode.calls || ours.calls != str2.calls) {
       std::fprintf(stderr,
                    "gecode_table: the sides disagree (arity %d, %d tuples, upper %d): removals "
-                   "%d against %d, centre reached %d and %d\n",
-                   size.arity, size.numTuples, size.upper, ours.calls, gecode.calls,
-                   ours.reachedCentre, gecode.reachedCentre);
+                   "%d, %d and %d (ours, Gecode, STR2), centre reached %d, %d and %d\n",
+                   size.arity, size.numTuples, size.upper, ours.calls, gecode.calls, str2.calls,
+                   ours.reachedCentre, gecode.reachedCentre, str2.reachedCentre);
       agreed = false;
     }
-    ourBuild.push_back(ours.buildMs);
-    ourReduce.push_back(ours.reduceMs);
-    ourTotal.push_back(ours.buildMs + ours.reduceMs);
+    const std::string difference = firstDifference(ourSizes, str2.domainSizes, size.arity);
+    if (!difference.empty()) {
+      std::fprintf(stderr,
+                   "gecode_table: STR2's domain sizes differ from ours (arity %d, %d tuples, "
+                   "upper %d), %s\n",
+                   size.arity, size.numTuples, size.upper, difference.c_str());
+      agreed = false;
+    }
+    oursSamples.add(ours);
+    gecodeSamples.add(gecode);
+    str2Samples.add(str2);
     endToEnd.push_back(static_cast<double>(wholeRun));
-    gecodeBuild.push_back(gecode.buildMs);
-    gecodeReduce.push_back(gecode.reduceMs);
-    gecodeTotal.push_back(gecode.buildMs + gecode.reduceMs);
   }
-  const double ratio = median(gecodeTotal) / std::max(median(ourTotal), 1e-9);
+  const double ourTotal = std::max(median(oursSamples.total), 1e-9);
+  auto faults = [](const Samples& s) {
+    return std::to_string(medianOf(s.buildFaults)) + "+" + std::to_string(medianOf(s.reduceFaults));
+  };
   std::printf(
       "median arity=%d tuples=%d upper=%d reps=%d ours_build_ms=%.2f ours_reduce_ms=%.2f "
       "ours_total_ms=%.2f runTableReduction_ms=%.0f gecode_build_ms=%.2f gecode_reduce_ms=%.2f "
-      "gecode_total_ms=%.2f gecode_over_ours=%.1f\n",
-      size.arity, size.numTuples, size.upper, reps, median(ourBuild), median(ourReduce),
-      median(ourTotal), median(endToEnd), median(gecodeBuild), median(gecodeReduce),
-      median(gecodeTotal), ratio);
+      "gecode_total_ms=%.2f gecode_over_ours=%.1f str2_build_ms=%.2f str2_reduce_ms=%.2f "
+      "str2_total_ms=%.2f str2_over_ours=%.2f ours_faults=%s gecode_faults=%s str2_faults=%s\n",
+      size.arity, size.numTuples, size.upper, reps, median(oursSamples.build),
+      median(oursSamples.reduce), median(oursSamples.total), median(endToEnd),
+      median(gecodeSamples.build), median(gecodeSamples.reduce), median(gecodeSamples.total),
+      median(gecodeSamples.total) / ourTotal, median(str2Samples.build), median(str2Samples.reduce),
+      median(str2Samples.total), median(str2Samples.total) / ourTotal, faults(oursSamples).c_str(),
+      faults(gecodeSamples).c_str(), faults(str2Samples).c_str());
   std::fflush(stdout);
   varnel::deletePooled(table);
   return agreed;
