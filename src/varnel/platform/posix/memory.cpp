@@ -1,5 +1,9 @@
-// POSIX total physical memory: pages times page size.
+// POSIX memory: total physical memory (pages times page size), and large blocks mapped on their
+// own and faulted in at once.
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 #include "varnel/platform/platform.h"
 
@@ -10,6 +14,27 @@ std::uint64_t totalPhysicalMemory() {
   const long pageSize = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || pageSize <= 0) return 0;
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+void* mapLargeBlock(std::uint64_t bytes, bool prefault) {
+  int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#ifdef MAP_POPULATE
+  if (prefault) flags |= MAP_POPULATE;
+#endif
+  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+}
+
+void unmapLargeBlock(void* block, std::uint64_t bytes) { munmap(block, bytes); }
+
+void prefaultRange([[maybe_unused]] void* start, [[maybe_unused]] std::uint64_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGE_SIZE));
+  const auto first = (reinterpret_cast<std::uintptr_t>(start) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(page - 1);
+  // Kernels before 5.14 answer EINVAL: the pages then fault in at first touch, as before.
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#endif
 }
 
 }  // namespace varnel::platform
