@@ -155,7 +155,7 @@ inline Item BasicCollection<Item, Hash>::itemOf(std::int64_t i) {
 }
 
 template <class Item, class Hash>
-std::int64_t BasicCollection<Item, Hash>::timedLookups() const {
+VARNEL_CODE_ALIGNED std::int64_t BasicCollection<Item, Hash>::timedLookups() const {
   const std::int64_t frequency = platform::counterFrequency();
   const std::int64_t start = platform::counterNow();
   for (std::int32_t round = 0; round < 100000; ++round) {
