@@ -73,9 +73,7 @@ void* refillPool(SizeClassPool* pool) {
     if (table == nullptr) exitChunkTableRefused(newCapacity);
     std::memcpy(table, pool->chunks, std::uint64_t{pool->chunkCapacity} * sizeof(void*));
     // Inside a budget the old table keeps its place; nothing is ever given back to an arena.
-    if (arena->capacity == 0) {
-      arenaRelease(arena, pool->chunks, std::uint64_t{pool->chunkCapacity} * sizeof(void*));
-    }
+    if (arena->capacity == 0) arenaRelease(arena, pool->chunks);
     pool->chunks = table;
     pool->chunkCapacity = newCapacity;
   }
@@ -123,11 +121,8 @@ void destroyThreadAllocator() {
   } else {
     for (SizeClassPool* pool : allocator->pools) {
       if (pool == nullptr) continue;
-      const std::uint64_t chunkBytes = pool->blockWords * pool->blocksPerChunk * 8;
-      for (std::uint32_t k = 0; k < pool->chunkCount; ++k) {
-        arenaRelease(arena, pool->chunks[k], chunkBytes);
-      }
-      arenaRelease(arena, pool->chunks, std::uint64_t{pool->chunkCapacity} * sizeof(void*));
+      for (std::uint32_t k = 0; k < pool->chunkCount; ++k) std::free(pool->chunks[k]);
+      std::free(pool->chunks);
       std::free(pool);
     }
     std::free(allocator);

@@ -20,15 +20,7 @@ constexpr std::uint64_t roundUpToWord(std::uint64_t bytes) { return ((bytes - 1)
 // rounded up to 8, never null; passing the capacity ends the process ("is exceeded").
 void* arenaAllocate(MemoryArena* arena, std::uint64_t bytes);
 
-// Returns to the heap a block of `bytes` bytes that arenaAllocate took from it. Only for arenas
-// without a budget.
-void arenaRelease(MemoryArena* arena, void* block, std::uint64_t bytes);
-
-// From this size up a block is mapped on its own (without a budget) and faulted in by one call
-// rather than one trap per page: chunks this large are the big arrays that are filled at once.
-inline constexpr std::uint64_t kLargeBlockBytes = std::uint64_t{1} << 21;
-// Above this size a block is faulted in page by page as it is touched: a power-of-two block may
-// be barely used, and should not claim all its pages at once.
-inline constexpr std::uint64_t kPrefaultLimitBytes = std::uint64_t{1} << 28;
+// Returns to the heap a block that arenaAllocate took from it. Only for arenas without a budget.
+void arenaRelease(MemoryArena* arena, void* block);
 
 }  // namespace varnel

@@ -46,14 +46,9 @@ std::int64_t counterNow();
 // Total physical memory of the machine in bytes (0 when the system cannot tell). Thread-safe.
 std::uint64_t totalPhysicalMemory();
 
-// A block of `bytes` fresh, zeroed, writable pages mapped on its own, or null when the system
-// refuses. Where the system can, every page is faulted in by this one call (when `prefault`),
-// instead of one trap per page at first touch. Thread-safe.
-void* mapLargeBlock(std::uint64_t bytes, bool prefault);
-// Gives back a block from mapLargeBlock, with the size it was mapped with. Thread-safe.
-void unmapLargeBlock(void* block, std::uint64_t bytes);
 // Faults in, for writing, the whole pages inside [start, start + bytes) of memory this process
-// owns, where the system offers it; a hint that changes no contents. Thread-safe.
+// owns, by one call instead of one trap per page at first touch, where the system offers it; a
+// hint that changes no contents. Thread-safe.
 void prefaultRange(void* start, std::uint64_t bytes);
 
 }  // namespace varnel::platform

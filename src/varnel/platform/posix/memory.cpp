@@ -1,5 +1,4 @@
-// POSIX memory: total physical memory (pages times page size), and large blocks mapped on their
-// own and faulted in at once.
+// POSIX memory: total physical memory (pages times page size), and faulting in a range at once.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -15,17 +14,6 @@ std::uint64_t totalPhysicalMemory() {
   if (pages <= 0 || pageSize <= 0) return 0;
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
-
-void* mapLargeBlock(std::uint64_t bytes, bool prefault) {
-  int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_POPULATE
-  if (prefault) flags |= MAP_POPULATE;
-#endif
-  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
-  return block == MAP_FAILED ? nullptr : block;
-}
-
-void unmapLargeBlock(void* block, std::uint64_t bytes) { munmap(block, bytes); }
 
 void prefaultRange([[maybe_unused]] void* start, [[maybe_unused]] std::uint64_t bytes) {
 #ifdef MADV_POPULATE_WRITE

@@ -1,5 +1,5 @@
-// Win32 memory: total physical memory from the global memory status, and large blocks from
-// VirtualAlloc. Committed pages are faulted in at first touch; nothing prefaults them.
+// Win32 memory: total physical memory from the global memory status. Pages fault in at first
+// touch: nothing here prefaults them.
 // clang-format off
 #include "windows_api.h"  // first: the Windows headers, lean
 // clang-format on
@@ -14,14 +14,6 @@ std::uint64_t totalPhysicalMemory() {
   if (!GlobalMemoryStatusEx(&status)) return 0;
   return status.ullTotalPhys;
 }
-
-void* mapLargeBlock(std::uint64_t bytes, bool /*prefault*/) {
-  if (bytes > SIZE_MAX) return nullptr;
-  return VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes), MEM_RESERVE | MEM_COMMIT,
-                      PAGE_READWRITE);
-}
-
-void unmapLargeBlock(void* block, std::uint64_t /*bytes*/) { VirtualFree(block, 0, MEM_RELEASE); }
 
 void prefaultRange(void* /*start*/, std::uint64_t /*bytes*/) {}
 
