@@ -7,7 +7,6 @@
 
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/out_of_memory.h"
-#include "varnel/platform/platform.h"
 
 namespace varnel {
 
@@ -27,12 +26,6 @@ void freeArray(T* data, std::uint64_t count);
 // block is returned. Never in place. Requires newCount >= oldCount.
 template <class T>
 T* growArray(T* data, std::uint64_t oldCount, std::uint64_t newCount);
-
-// Faults in at once the pages of the first `count` elements of an array that its owner is about
-// to fill entirely: one system call instead of a trap per page. Arrays under 64 KiB are left to
-// fault as they are touched, where the call would cost more than it saves.
-template <class T>
-void prefaultArray(T* data, std::uint64_t count);
 
 // The capacity a full growable array doubles to; an empty one grows to 1.
 constexpr std::int32_t doubledCapacity(std::int32_t capacity) {
@@ -76,12 +69,6 @@ T* growArray(T* data, std::uint64_t oldCount, std::uint64_t newCount) {
   std::copy_n(data, oldCount, fresh);
   freeArray(data, oldCount);
   return fresh;
-}
-
-template <class T>
-void prefaultArray(T* data, std::uint64_t count) {
-  constexpr std::uint64_t kPrefaultBytes = std::uint64_t{64} << 10;
-  if (count * sizeof(T) >= kPrefaultBytes) platform::prefaultRange(data, count * sizeof(T));
 }
 
 }  // namespace varnel

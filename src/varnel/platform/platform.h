@@ -46,9 +46,4 @@ std::int64_t counterNow();
 // Total physical memory of the machine in bytes (0 when the system cannot tell). Thread-safe.
 std::uint64_t totalPhysicalMemory();
 
-// Faults in, for writing, the whole pages inside [start, start + bytes) of memory this process
-// owns, by one call instead of one trap per page at first touch, where the system offers it; a
-// hint that changes no contents. Thread-safe.
-void prefaultRange(void* start, std::uint64_t bytes);
-
 }  // namespace varnel::platform

@@ -15,13 +15,8 @@ VariableSupports::VariableSupports(GAC4RTableCt& owner, const TupleTable& table,
       position(table.tupleCount()),
       valueOf(table.tupleCount()),
       owner(&owner) {
-  // initSupports writes all of these at once: fault their pages in now, by range.
-  prefaultArray(position.data(), static_cast<std::uint64_t>(position.length()));
-  prefaultArray(valueOf.data(), static_cast<std::uint64_t>(valueOf.length()));
   for (std::int32_t v = 0; v < buckets.length(); ++v) {
-    SupportBucket* b = newPooled<SupportBucket>(table.valueListSize(variable, v));
-    prefaultArray(b->items, static_cast<std::uint64_t>(b->capacity));
-    buckets[v] = b;
+    buckets[v] = newPooled<SupportBucket>(table.valueListSize(variable, v));
   }
 }
 

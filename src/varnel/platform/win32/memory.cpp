@@ -1,5 +1,4 @@
-// Win32 memory: total physical memory from the global memory status. Pages fault in at first
-// touch: nothing here prefaults them.
+// Win32 total physical memory from the global memory status.
 // clang-format off
 #include "windows_api.h"  // first: the Windows headers, lean
 // clang-format on
@@ -14,7 +13,5 @@ std::uint64_t totalPhysicalMemory() {
   if (!GlobalMemoryStatusEx(&status)) return 0;
   return status.ullTotalPhys;
 }
-
-void prefaultRange(void* /*start*/, std::uint64_t /*bytes*/) {}
 
 }  // namespace varnel::platform
