@@ -2,7 +2,7 @@
 ARGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run test bench build debug asan tsan sanitize fuzz windows setup clean
+.PHONY: run test bench build debug asan tsan sanitize fuzz windows package setup clean
 
 # Installs what the build needs on a Debian machine, when it is missing.
 setup:
@@ -16,13 +16,13 @@ run: build
 	./build/release/varnel-bench $(ARGS)
 
 test: setup
-	cmake --preset debug >/dev/null
+	cmake --preset debug -DVARNEL_BUILD_TESTS=ON >/dev/null
 	cmake --build --preset debug -j $(JOBS)
 	ctest --preset debug -j $(JOBS)
 
 bench: setup
 	@tools/bench-setup
-	cmake --preset release >/dev/null
+	cmake --preset release -DVARNEL_BUILD_BENCH=ON >/dev/null
 	cmake --build --preset release -j $(JOBS)
 
 asan: setup
@@ -43,6 +43,11 @@ fuzz: setup
 # Cross-builds with MinGW-w64, runs every test and the driver under Wine (installs both if missing).
 windows:
 	tools/windows-check
+
+# Release archives in build/packages/: Linux .tar.gz and .deb, the Windows .zip from the MinGW-w64
+# cross build (reused when make windows has built it), each checked by a consumer (tools/package).
+package: setup
+	tools/package
 
 clean:
 	rm -rf build

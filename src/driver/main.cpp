@@ -1,5 +1,5 @@
-// varnel-bench: parses the six positional arguments, echoes them, and runs one problem between
-// two separator lines.
+// varnel-bench: answers --help and --version; otherwise parses the six positional arguments,
+// echoes them, and runs one problem between two separator lines.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -7,9 +7,11 @@
 #include "driver/cli.h"
 #include "driver/problems.h"
 #include "driver/report.h"
+#include "driver/usage.h"
 
 int main(int argc, char** argv) {
   using namespace varnel::driver;
+  if (answerInformationRequest(argc, argv)) return 0;
   const RunParameters p = parseCommandLine(argc, argv);
   printRunLine(p);
   if (p.pb < 0 || p.pb > 2) {
