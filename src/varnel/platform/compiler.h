@@ -52,15 +52,13 @@ inline void prefetchForRead(const void* p) {
 #endif
 }
 
-// The line will be written. Plain prefetcht0 on x86-64: prefetchw is not in the baseline
+// The line will be written. On x86-64 this is prefetcht0 too: prefetchw is not in the baseline
 // instruction set.
 inline void prefetchForWrite(const void* p) {
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
-  asm volatile("prefetcht0 (%0)" : : "r"(p));
-#elif defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(__x86_64__)
   __builtin_prefetch(p, 1, 3);
 #else
-  _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
+  prefetchForRead(p);
 #endif
 }
 
