@@ -47,6 +47,7 @@ inline void prefetchForRead(const void* p) {
   asm volatile("prefetcht0 (%0)" : : "r"(p));
 #elif defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(p, 0, 3);
+  asm volatile("" : : "r"(p));  // keeps the caller from being judged pure
 #else
   _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
 #endif
@@ -57,6 +58,7 @@ inline void prefetchForRead(const void* p) {
 inline void prefetchForWrite(const void* p) {
 #if (defined(__GNUC__) || defined(__clang__)) && !defined(__x86_64__)
   __builtin_prefetch(p, 1, 3);
+  asm volatile("" : : "r"(p));  // keeps the caller from being judged pure
 #else
   prefetchForRead(p);
 #endif
