@@ -6,14 +6,13 @@
 //   gecode_solve [varnel-solve's instance and search options]   Gecode alone, varnel-solve's lines
 //   gecode_solve --check [instances-per-size]   both sides in-process on small random instances of
 //                                               three sizes; exits 1 at the first disagreement
-#include <gecode/int.hh>
-#include <gecode/search.hh>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gecode/int.hh>
+#include <gecode/search.hh>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -96,8 +95,7 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
     counts.failures = engine.statistics().fail;
     counts.nodes = engine.statistics().node;
   }
-  counts.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  counts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return counts;
 }
 
@@ -132,7 +130,8 @@ int check(int perSize) {
     std::int32_t vars, domain, arity, constraints;
     double lowTightness, highTightness;
   };
-  const Size sizes[] = {{8, 4, 2, 14, 0.2, 0.5}, {12, 5, 2, 30, 0.25, 0.45}, {9, 4, 3, 10, 0.3, 0.7}};
+  const Size sizes[] = {
+      {8, 4, 2, 14, 0.2, 0.5}, {12, 5, 2, 30, 0.25, 0.45}, {9, 4, 3, 10, 0.3, 0.7}};
   int compared = 0;
   for (const Size& size : sizes) {
     for (int k = 0; k < perSize; ++k) {
@@ -141,20 +140,20 @@ int check(int perSize) {
       p.domain = size.domain;
       p.arity = size.arity;
       p.constraints = size.constraints;
-      p.tightness = size.lowTightness + (size.highTightness - size.lowTightness) * k /
-                                            std::max(perSize - 1, 1);
+      p.tightness = size.lowTightness +
+                    (size.highTightness - size.lowTightness) * k / std::max(perSize - 1, 1);
       p.seed = static_cast<std::uint32_t>(1000 + k);
       CspInstance* instance = varnel::generateRbInstance(p);
       for (const bool all : {true, false}) {
         const Counts ours = solveWithVarnel(*instance, all);
         const Counts theirs = solveWithGecode(*instance, all, 0);
-        std::printf("check vars=%d domain=%d arity=%d constraints=%d tightness=%.3f seed=%u %s: "
-                    "solutions %llu/%llu failures %llu/%llu nodes %llu/%llu\n",
-                    p.vars, p.domain, p.arity, p.constraints, p.tightness, p.seed,
-                    all ? "all" : "first", (unsigned long long)ours.solutions,
-                    (unsigned long long)theirs.solutions, (unsigned long long)ours.failures,
-                    (unsigned long long)theirs.failures, (unsigned long long)ours.nodes,
-                    (unsigned long long)theirs.nodes);
+        std::printf(
+            "check vars=%d domain=%d arity=%d constraints=%d tightness=%.3f seed=%u %s: "
+            "solutions %llu/%llu failures %llu/%llu nodes %llu/%llu\n",
+            p.vars, p.domain, p.arity, p.constraints, p.tightness, p.seed, all ? "all" : "first",
+            (unsigned long long)ours.solutions, (unsigned long long)theirs.solutions,
+            (unsigned long long)ours.failures, (unsigned long long)theirs.failures,
+            (unsigned long long)ours.nodes, (unsigned long long)theirs.nodes);
         if (ours.solutions != theirs.solutions || ours.failures != theirs.failures) {
           std::fprintf(stderr, "gecode_solve: the counts differ on the instance above\n");
           varnel::deletePooled(instance);

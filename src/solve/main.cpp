@@ -108,8 +108,8 @@ void printRun(const SolveRun& run, std::int64_t frequency) {
   std::cout << "depth: " << s.maxDepth << std::endl;
   std::cout << "complete: " << (s.complete ? "yes" : "no") << std::endl;
   std::cout << "time: " << elapsedMilliseconds(0, run.ticks, frequency) << " ms" << std::endl;
-  std::cout << "nodes per second: "
-            << (seconds > 0 ? static_cast<double>(s.nodes) / seconds : 0.0) << std::endl;
+  std::cout << "nodes per second: " << (seconds > 0 ? static_cast<double>(s.nodes) / seconds : 0.0)
+            << std::endl;
 }
 
 bool sameCounts(const SearchStatistics& a, const SearchStatistics& b) {

@@ -11,8 +11,8 @@
 namespace varnel {
 
 struct SearchOptions {
-  bool allSolutions = false;     // false: stop at the first solution
-  std::uint64_t nodeLimit = 0;   // stop once this many nodes were visited; 0: no limit
+  bool allSolutions = false;    // false: stop at the first solution
+  std::uint64_t nodeLimit = 0;  // stop once this many nodes were visited; 0: no limit
   // Called at every solution with every variable assigned, before backtracking from it.
   void (*onSolution)(const SearchSpace& space, void* context) = nullptr;
   void* onSolutionContext = nullptr;

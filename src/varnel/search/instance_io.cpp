@@ -50,8 +50,7 @@ class LineReader {
 };
 
 // A decimal integer within [low, high], the whole token.
-bool parseInteger(std::string_view token, std::int64_t low, std::int64_t high,
-                  std::int64_t* out) {
+bool parseInteger(std::string_view token, std::int64_t low, std::int64_t high, std::int64_t* out) {
   const char* begin = token.data();
   const char* end = begin + token.size();
   if (begin != end && *begin == '+') ++begin;
@@ -157,8 +156,8 @@ class Parser {
   bool readTable() {
     std::int64_t arity = 0;
     std::int64_t count = 0;
-    if (!expectLine("'table <arity> <tuples> <variables>...'") ||
-        !keyword("table", 4, SIZE_MAX) || !integer(1, 1, instance_->varCount(), "the arity", &arity) ||
+    if (!expectLine("'table <arity> <tuples> <variables>...'") || !keyword("table", 4, SIZE_MAX) ||
+        !integer(1, 1, instance_->varCount(), "the arity", &arity) ||
         !integer(2, 0, INT32_MAX / std::max<std::int64_t>(arity, 1), "the tuple count", &count)) {
       return false;
     }

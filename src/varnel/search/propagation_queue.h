@@ -36,7 +36,7 @@ class PropagationQueue {
 
  private:
   TableCtRev* const* constraints_;
-  std::int32_t* ring_;   // capacity_ entries, a power of two
+  std::int32_t* ring_;    // capacity_ entries, a power of two
   std::uint8_t* queued_;  // per constraint: 1 while in the ring
   std::int32_t constraintCount_;
   std::int32_t capacity_;

@@ -104,8 +104,8 @@ CspInstance* instanceFromTable(const TupleTable& table) {
     for (std::int32_t v = 0; v < d; ++v) sorted[v] = column.value(v);
     std::sort(sorted, sorted + d);
     for (std::int32_t v = 0; v < d; ++v) {
-      rank[v] = static_cast<std::int32_t>(std::lower_bound(sorted, sorted + d, column.value(v)) -
-                                          sorted);
+      rank[v] =
+          static_cast<std::int32_t>(std::lower_bound(sorted, sorted + d, column.value(v)) - sorted);
     }
     instance->setDomain(i, sorted, d);
     for (std::int32_t t = 0; t < numTuples; ++t) {

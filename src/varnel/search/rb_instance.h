@@ -15,9 +15,9 @@
 namespace varnel {
 
 struct RbParameters {
-  std::int32_t vars = 30;         // n
-  std::int32_t domain = 10;       // d
-  std::int32_t arity = 2;         // k
+  std::int32_t vars = 30;          // n
+  std::int32_t domain = 10;        // d
+  std::int32_t arity = 2;          // k
   std::int32_t constraints = 120;  // m
   double tightness = 0.5;          // p: the fraction of the d^k tuples forbidden
   std::uint32_t seed = 1;          // the generator's state before the first draw

@@ -23,8 +23,8 @@ TableCtRev** buildConstraints(Solver& solver, const CspInstance& instance, IntVa
     const std::int32_t arity = instance.arity(c);
     IntVar** s = arity <= 64 ? scope : allocateArray<IntVar*>(static_cast<std::uint64_t>(arity));
     for (std::int32_t i = 0; i < arity; ++i) s[i] = vars[instance.scope(c)[i]];
-    constraints[c] = newPooled<TableCtRev>(solver, c, s, arity, instance.tuples(c),
-                                           instance.tupleCount(c));
+    constraints[c] =
+        newPooled<TableCtRev>(solver, c, s, arity, instance.tuples(c), instance.tupleCount(c));
     if (s != scope) freeArray(s, static_cast<std::uint64_t>(arity));
   }
   return constraints;

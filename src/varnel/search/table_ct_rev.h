@@ -102,12 +102,12 @@ class TableCtRev : public Reversible {
   std::int32_t* lastSize_;     // per position
   std::uint64_t* lastStamp_;   // per position
   // Scratch of one run, never restored.
-  std::int32_t* tupleBuffer_;     // numTuples
-  std::uint32_t* gatherMarks_;    // numTuples
-  std::int32_t* pending_;         // positions with values to propagate
-  std::int32_t* deltaFrom_;       // per position: the pending values are places
-  std::int32_t* deltaTo_;         //   [deltaFrom, deltaTo) of its domain
-  std::uint8_t* changed_;         // per position: this run removed values there
+  std::int32_t* tupleBuffer_;   // numTuples
+  std::uint32_t* gatherMarks_;  // numTuples
+  std::int32_t* pending_;       // positions with values to propagate
+  std::int32_t* deltaFrom_;     // per position: the pending values are places
+  std::int32_t* deltaTo_;       //   [deltaFrom, deltaTo) of its domain
+  std::uint8_t* changed_;       // per position: this run removed values there
   std::int32_t pendingCount_;
   std::uint32_t gatherEpoch_;
   std::uint64_t propagateCount_;
