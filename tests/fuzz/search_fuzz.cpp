@@ -22,10 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t m = in.between(0, 6);
   for (std::int32_t c = 0; c < m; ++c) {
     const std::int32_t arity = in.between(1, std::min(3, n));
-    std::vector<std::int32_t> scope;
-    for (std::int32_t x = in.between(0, n - 1); static_cast<std::int32_t>(scope.size()) < arity;
-         x = (x + 1 + in.between(0, 1)) % n) {
-      if (std::find(scope.begin(), scope.end(), x) == scope.end()) scope.push_back(x);
+    std::vector<std::int32_t> free(n), scope;
+    for (std::int32_t x = 0; x < n; ++x) free[x] = x;
+    while (static_cast<std::int32_t>(scope.size()) < arity) {
+      const std::int32_t k = in.between(0, static_cast<std::int32_t>(free.size()) - 1);
+      scope.push_back(free[k]);
+      free.erase(free.begin() + k);
     }
     const std::int32_t tuples = in.between(0, 30);
     std::vector<std::int32_t> rows;
