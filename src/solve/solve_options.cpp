@@ -56,7 +56,8 @@ The search:
   --help              this text
 
 Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, 2 a bad option or a
-malformed instance file (the message names the line), 3 a worker thread refused.
+malformed instance file (the message names the line), 3 a worker thread refused, 4 the workers
+counted differently from the main thread (a fault: every run of one instance walks one tree).
 )";
 }
 

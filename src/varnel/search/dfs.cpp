@@ -48,7 +48,7 @@ SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& optio
   DecisionStack stack;
 
   stats.nodes = 1;
-  bool consistent = space.posted() ? space.propagate() : space.post();
+  bool consistent = space.posted() ? !space.rootFailed() && space.propagate() : space.post();
   // The root's point holds the root's decision; the root's own propagation is never undone.
   solver.pushRestorationPoint();
   bool stopped = false;

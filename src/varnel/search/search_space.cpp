@@ -48,7 +48,8 @@ SearchSpace::SearchSpace(Solver& solver, const CspInstance& instance)
       watcherList_(allocateArray<std::int32_t>(static_cast<std::uint64_t>(scopeTotal(instance)))),
       watcherTotal_(scopeTotal(instance)),
       queue_(constraints_, instance.constraintCount()),
-      posted_(false) {
+      posted_(false),
+      rootFailed_(false) {
   // Counting sort of (variable, constraint) pairs: each variable's constraints side by side.
   auto* start = allocateArray<std::int32_t>(static_cast<std::uint64_t>(varCount_) + 1);
   for (std::int32_t x = 0; x <= varCount_; ++x) start[x] = 0;
@@ -80,13 +81,12 @@ SearchSpace::~SearchSpace() {
 bool SearchSpace::post() {
   VARNEL_ASSERT(!posted_ && solver_->depth() == 0);
   posted_ = true;
-  for (std::int32_t c = 0; c < constraintCount_; ++c) {
-    if (!constraints_[c]->post(queue_)) {
-      queue_.clear();
-      return false;
-    }
+  for (std::int32_t c = 0; c < constraintCount_ && !rootFailed_; ++c) {
+    rootFailed_ = !constraints_[c]->post(queue_);
   }
-  return queue_.run();
+  rootFailed_ = rootFailed_ || !queue_.run();
+  queue_.clear();
+  return !rootFailed_;
 }
 
 }  // namespace varnel

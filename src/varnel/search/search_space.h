@@ -24,6 +24,8 @@ class SearchSpace : public Reversible {
   // no restoration point open (its changes are never undone). False on a wipe-out.
   bool post();
   bool posted() const { return posted_; }
+  // True when post() wiped out a domain: the root has no solution, and the space stays so.
+  bool rootFailed() const { return rootFailed_; }
   // Propagates the pending changes to the fixpoint. False on a wipe-out.
   bool propagate() { return queue_.run(); }
   // Decisions: x = v, x != v. Precondition: v is in x's domain and, for removeValue, not the
@@ -53,6 +55,7 @@ class SearchSpace : public Reversible {
   std::int32_t watcherTotal_;
   PropagationQueue queue_;
   bool posted_;
+  bool rootFailed_;
 };
 
 // --- Inline definitions ------------------------------------------------------------------
