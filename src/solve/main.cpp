@@ -2,6 +2,7 @@
 // thread, or on N workers at once and then on the main thread alone, and prints the counts, the
 // time and the nodes per second (with workers, also the driver's scalability lines).
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <new>

@@ -3,6 +3,7 @@
 // and a walk of pushes with a decision (x = v or x != v) and pops. After every propagation the
 // domains must be the closure computed from scratch and every front must hold exactly its valid
 // tuples; after every pop the space must equal the copy taken at the matching push.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>

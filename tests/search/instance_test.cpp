@@ -3,6 +3,8 @@
 // and exit code 2, never a crash; the worker run prints the driver's report lines.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 

@@ -7,6 +7,9 @@
 #include <map>
 #include <random>
 #include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "search/search_oracle.h"
 #include "varnel/memory/allocator.h"

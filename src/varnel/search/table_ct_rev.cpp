@@ -171,8 +171,11 @@ bool TableCtRev::propagate(PropagationQueue& queue) {
     if (remaining <= best && !resetFrom(bestPosition)) return fail();
   }
 
-  const std::int32_t total = pendingCount_ == 1 ? gatherOne() : gatherSeveral();
-  if (!removeTuples(total)) return fail();
+  // With one pending position, every gathered tuple holds one of its removed values there:
+  // nothing to take out at that position.
+  const bool one = pendingCount_ == 1;
+  const std::int32_t total = one ? gatherOne() : gatherSeveral();
+  if (!removeTuples(total, one ? pending_[0] : -1)) return fail();
   finish(queue);
   return true;
 }

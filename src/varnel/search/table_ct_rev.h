@@ -80,7 +80,8 @@ class TableCtRev : public Reversible {
   bool resetFrom(std::int32_t x);
   std::int32_t gatherOne();
   std::int32_t gatherSeveral();
-  bool removeTuples(std::int32_t total);
+  // Takes the listed tuples out of the fronts of every position but `skip` (-1: none).
+  bool removeTuples(std::int32_t total, std::int32_t skip);
   // Wakes the other constraints on every variable this run removed values from.
   void finish(PropagationQueue& queue);
   // Forgets the run's own removals after a wipe-out; returns false.
@@ -155,9 +156,10 @@ inline std::int32_t TableCtRev::gatherOne() {
   return total;
 }
 
-inline bool TableCtRev::removeTuples(std::int32_t total) {
+inline bool TableCtRev::removeTuples(std::int32_t total, std::int32_t skip) {
   const std::int32_t* list = tupleBuffer_;
   for (std::int32_t i = 0; i < arity_; ++i) {
+    if (i == skip) continue;
     IntVar& var = *scope_[i];
     const std::int32_t base = valueBase_[i];
     const std::int32_t* valueOf = valueOf_ + std::int64_t(i) * numTuples_;
