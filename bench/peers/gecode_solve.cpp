@@ -1,0 +1,218 @@
+// The search against Gecode: the same instance (generated or read by the library), one
+// `extensional` per table, branch(x, INT_VAR_SIZE_MIN(), INT_VAL_MIN()) and Gecode's depth-first
+// search. Both sides keep every table generalised-arc-consistent and branch alike, so their
+// trees are the same: same solutions, failures and nodes.
+//
+//   gecode_solve [varnel-solve's instance and search options]   Gecode alone, varnel-solve's lines
+//   gecode_solve --check [instances-per-size]   both sides in-process on small random instances of
+//                                               three sizes; exits 1 at the first disagreement
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gecode/int.hh>
+#include <gecode/search.hh>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "solve/solve_options.h"
+#include "varnel/memory/pooled.h"
+#include "varnel/search/dfs.h"
+#include "varnel/search/instance_io.h"
+#include "varnel/search/rb_instance.h"
+#include "varnel/table/next_random.h"
+#include "varnel/table/tuple_table.h"
+
+namespace {
+
+using varnel::CspInstance;
+
+class CspSpace : public Gecode::Space {
+ public:
+  CspSpace(const CspInstance& instance, const std::vector<Gecode::TupleSet>& tables)
+      : x_(*this, instance.varCount()) {
+    for (std::int32_t v = 0; v < instance.varCount(); ++v) {
+      Gecode::IntArgs values(instance.domainSize(v));
+      for (std::int32_t k = 0; k < instance.domainSize(v); ++k) {
+        values[k] = static_cast<int>(instance.value(v, k));
+      }
+      x_[v] = Gecode::IntVar(*this, Gecode::IntSet(values));
+    }
+    for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
+      Gecode::IntVarArgs scope(instance.arity(c));
+      for (std::int32_t i = 0; i < instance.arity(c); ++i) scope[i] = x_[instance.scope(c)[i]];
+      Gecode::extensional(*this, scope, tables[static_cast<std::size_t>(c)]);
+    }
+    Gecode::branch(*this, x_, Gecode::INT_VAR_SIZE_MIN(), Gecode::INT_VAL_MIN());
+  }
+  CspSpace(CspSpace& other) : Gecode::Space(other) { x_.update(*this, other.x_); }
+  Gecode::Space* copy() override { return new CspSpace(*this); }
+
+ private:
+  Gecode::IntVarArray x_;
+};
+
+struct Counts {
+  std::uint64_t solutions = 0;
+  std::uint64_t failures = 0;
+  std::uint64_t nodes = 0;
+  double seconds = 0;
+};
+
+Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit) {
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<Gecode::TupleSet> tables;
+  for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
+    const std::int32_t arity = instance.arity(c);
+    Gecode::TupleSet set(arity);
+    Gecode::IntArgs row(arity);
+    const std::int32_t* rows = instance.tuples(c);
+    for (std::int32_t t = 0; t < instance.tupleCount(c); ++t) {
+      for (std::int32_t i = 0; i < arity; ++i) {
+        row[i] = static_cast<int>(
+            instance.value(instance.scope(c)[i], rows[std::int64_t(t) * arity + i]));
+      }
+      set.add(row);
+    }
+    set.finalize();
+    tables.push_back(set);
+  }
+  auto* root = new CspSpace(instance, tables);
+  Gecode::Search::Options options;
+  options.threads = 1;
+  if (nodeLimit != 0) options.stop = Gecode::Search::Stop::node(nodeLimit);
+  Counts counts;
+  {
+    Gecode::DFS<CspSpace> engine(root, options);
+    delete root;
+    while (CspSpace* solution = engine.next()) {
+      ++counts.solutions;
+      delete solution;
+      if (!all) break;
+    }
+    counts.failures = engine.statistics().fail;
+    counts.nodes = engine.statistics().node;
+  }
+  counts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return counts;
+}
+
+Counts solveWithVarnel(const CspInstance& instance, bool all) {
+  varnel::Solver* solver = varnel::newPooled<varnel::Solver>();
+  auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance);
+  varnel::SearchOptions options;
+  options.allSolutions = all;
+  const varnel::SearchStatistics s = varnel::depthFirstSearch(*space, options);
+  varnel::deletePooled(space);
+  varnel::deletePooled(solver);
+  Counts counts;
+  counts.solutions = s.solutions;
+  counts.failures = s.failures;
+  counts.nodes = s.nodes;
+  return counts;
+}
+
+// Peak resident memory of this process (VmHWM), in bytes; 0 where unreadable.
+std::uint64_t peakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
+  }
+  return 0;
+}
+
+// Both sides on `perSize` instances of each of three sizes, all solutions and the first one.
+int check(int perSize) {
+  struct Size {
+    std::int32_t vars, domain, arity, constraints;
+    double lowTightness, highTightness;
+  };
+  const Size sizes[] = {
+      {8, 4, 2, 14, 0.2, 0.5}, {12, 5, 2, 30, 0.25, 0.45}, {9, 4, 3, 10, 0.3, 0.7}};
+  int compared = 0;
+  for (const Size& size : sizes) {
+    for (int k = 0; k < perSize; ++k) {
+      varnel::RbParameters p;
+      p.vars = size.vars;
+      p.domain = size.domain;
+      p.arity = size.arity;
+      p.constraints = size.constraints;
+      p.tightness = size.lowTightness +
+                    (size.highTightness - size.lowTightness) * k / std::max(perSize - 1, 1);
+      p.seed = static_cast<std::uint32_t>(1000 + k);
+      CspInstance* instance = varnel::generateRbInstance(p);
+      for (const bool all : {true, false}) {
+        const Counts ours = solveWithVarnel(*instance, all);
+        const Counts theirs = solveWithGecode(*instance, all, 0);
+        std::printf(
+            "check vars=%d domain=%d arity=%d constraints=%d tightness=%.3f seed=%u %s: "
+            "solutions %llu/%llu failures %llu/%llu nodes %llu/%llu\n",
+            p.vars, p.domain, p.arity, p.constraints, p.tightness, p.seed, all ? "all" : "first",
+            (unsigned long long)ours.solutions, (unsigned long long)theirs.solutions,
+            (unsigned long long)ours.failures, (unsigned long long)theirs.failures,
+            (unsigned long long)ours.nodes, (unsigned long long)theirs.nodes);
+        if (ours.solutions != theirs.solutions || ours.failures != theirs.failures) {
+          std::fprintf(stderr, "gecode_solve: the counts differ on the instance above\n");
+          varnel::deletePooled(instance);
+          return 1;
+        }
+        ++compared;
+      }
+      varnel::deletePooled(instance);
+    }
+  }
+  std::printf("identical solution and failure counts on %d searches (%d instances)\n", compared,
+              compared / 2);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--check") {
+    return check(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 20);
+  }
+  varnel::solve::SolveOptions o;
+  std::string error;
+  if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.threads != 0) {
+    std::cerr << "Error: " << (error.empty() ? "gecode_solve runs one search, no --threads" : error)
+              << std::endl;
+    return 2;
+  }
+  if (o.help) {
+    std::cout << "gecode_solve takes varnel-solve's instance and search options, or --check [N]\n";
+    return 0;
+  }
+  CspInstance* instance = nullptr;
+  if (!o.instanceFile.empty()) {
+    std::ifstream file(o.instanceFile);
+    varnel::InstanceReadResult read = varnel::readInstance(file);
+    if (read.instance == nullptr) {
+      std::cerr << "Error: " << o.instanceFile << ":" << read.line << ": " << read.error
+                << std::endl;
+      return 2;
+    }
+    instance = read.instance;
+  } else if (o.fromTable) {
+    varnel::detail::randomState = 1;
+    auto* table = varnel::newPooled<varnel::TupleTable>(o.tableArity, o.tableTuples, o.tableUpper);
+    table->fillRandom(o.tableUpper);
+    instance = varnel::instanceFromTable(*table);
+    varnel::deletePooled(table);
+  } else {
+    instance = varnel::generateRbInstance(o.rb);
+  }
+  const Counts c = solveWithGecode(*instance, o.allSolutions, o.nodeLimit);
+  std::cout << "peer: gecode" << std::endl;
+  std::cout << "solutions: " << c.solutions << std::endl;
+  std::cout << "failures: " << c.failures << std::endl;
+  std::cout << "nodes: " << c.nodes << std::endl;
+  std::cout << "time: " << static_cast<std::int64_t>(c.seconds * 1000) << " ms" << std::endl;
+  std::cout << "nodes per second: " << (c.seconds > 0 ? c.nodes / c.seconds : 0.0) << std::endl;
+  std::cout << "peak resident memory: " << peakResidentBytes() << " bytes" << std::endl;
+  varnel::deletePooled(instance);
+  return 0;
+}

@@ -1,0 +1,182 @@
+// Parsing varnel-solve's options: "--name value" or "--name=value", every number checked whole.
+#include "solve/solve_options.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
+
+namespace varnel::solve {
+namespace {
+
+bool parseInt(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t* out) {
+  std::int64_t value = 0;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || ptr != text.data() + text.size() || value < low || value > high) {
+    return false;
+  }
+  *out = value;
+  return true;
+}
+
+bool parseDouble(const std::string& text, double* out) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size()) return false;
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+const char* solveUsage() {
+  return R"(usage: varnel-solve [options]
+
+Depth-first search over positive table constraints, every domain kept generalised-arc-consistent
+(GAC-4 with resets). Branching: the variable with the smallest domain (lowest index on ties),
+left x = its smallest value, right x != that value.
+
+The instance (model RB, drawn from the library's generator; the same options give the same one):
+  --vars N            variables (default 30)
+  --domain D          values per variable, 0 .. D-1 (default 10)
+  --arity K           variables per constraint, distinct (default 2)
+  --constraints M     constraints (default 120)
+  --tightness P       fraction of the D^K tuples each table forbids, 0 to 1 (default 0.5)
+  --seed S            generator state before the first draw, 0 to 4294967295 (default 1)
+  --table A,T,U       instead: problem 1's table (arity A, T tuples, values 0 .. U-1) as one
+                      constraint over A variables
+  --instance FILE     instead: read the instance from FILE (format in docs/search.md)
+  --write-instance FILE  write the instance to FILE before solving
+
+The search:
+  --all               count every solution (default: stop at the first)
+  --node-limit N      stop after N nodes (default 0: no limit)
+  --threads N         N workers solve the same instance at once, each in its own allocator,
+                      then the main thread alone; prints per-thread times, ratio and power
+  --split-mem         with --threads: each worker confined to its share of physical memory
+  --help              this text
+
+Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, 2 a bad option or a
+malformed instance file (the message names the line), 3 a worker thread refused, 4 the workers
+counted differently from the main thread (a fault: every run of one instance walks one tree).
+)";
+}
+
+bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
+                       std::string* error) {
+  SolveOptions& o = *options;
+  for (int a = 1; a < argc; ++a) {
+    std::string name = argv[a];
+    std::string value;
+    bool hasValue = false;
+    const std::size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+      hasValue = true;
+    }
+    auto flag = [&]() {
+      if (hasValue) *error = "option " + name + " takes no value";
+      return !hasValue;
+    };
+    auto next = [&]() {
+      if (hasValue) return true;
+      if (a + 1 >= argc) {
+        *error = "option " + name + " needs a value";
+        return false;
+      }
+      value = argv[++a];
+      return true;
+    };
+    auto integer = [&](std::int64_t low, std::int64_t high, std::int64_t* out) {
+      if (!next()) return false;
+      if (!parseInt(value, low, high, out)) {
+        *error = "option " + name + " expects an integer from " + std::to_string(low) + " to " +
+                 std::to_string(high) + ", not '" + value + "'";
+        return false;
+      }
+      return true;
+    };
+    std::int64_t n = 0;
+    if (name == "--help" || name == "-h") {
+      if (!flag()) return false;
+      o.help = true;
+    } else if (name == "--all") {
+      if (!flag()) return false;
+      o.allSolutions = true;
+    } else if (name == "--split-mem") {
+      if (!flag()) return false;
+      o.splitMem = true;
+    } else if (name == "--vars") {
+      if (!integer(1, 10000000, &n)) return false;
+      o.rb.vars = static_cast<std::int32_t>(n);
+    } else if (name == "--domain") {
+      if (!integer(1, 16777216, &n)) return false;
+      o.rb.domain = static_cast<std::int32_t>(n);
+    } else if (name == "--arity") {
+      if (!integer(1, 24, &n)) return false;
+      o.rb.arity = static_cast<std::int32_t>(n);
+    } else if (name == "--constraints") {
+      if (!integer(0, 10000000, &n)) return false;
+      o.rb.constraints = static_cast<std::int32_t>(n);
+    } else if (name == "--tightness") {
+      if (!next()) return false;
+      if (!parseDouble(value, &o.rb.tightness) || !(o.rb.tightness >= 0) ||
+          !(o.rb.tightness <= 1)) {
+        *error = "option --tightness expects a number from 0 to 1, not '" + value + "'";
+        return false;
+      }
+    } else if (name == "--seed") {
+      if (!integer(0, UINT32_MAX, &n)) return false;
+      o.rb.seed = static_cast<std::uint32_t>(n);
+    } else if (name == "--node-limit") {
+      if (!integer(0, INT64_MAX, &n)) return false;
+      o.nodeLimit = static_cast<std::uint64_t>(n);
+    } else if (name == "--threads") {
+      if (!integer(1, 4096, &n)) return false;
+      o.threads = static_cast<std::int32_t>(n);
+    } else if (name == "--instance") {
+      if (!next()) return false;
+      o.instanceFile = value;
+    } else if (name == "--write-instance") {
+      if (!next()) return false;
+      o.writeInstanceFile = value;
+    } else if (name == "--table") {
+      if (!next()) return false;
+      const std::size_t c1 = value.find(',');
+      const std::size_t c2 = c1 == std::string::npos ? c1 : value.find(',', c1 + 1);
+      std::int64_t arity = 0, tuples = 0, upper = 0;
+      if (c2 == std::string::npos || !parseInt(value.substr(0, c1), 1, 64, &arity) ||
+          !parseInt(value.substr(c1 + 1, c2 - c1 - 1), 1, 100000000, &tuples) ||
+          !parseInt(value.substr(c2 + 1), 1, 32768, &upper)) {
+        *error = "option --table expects ARITY,TUPLES,UPPER (1-64, 1-100000000, 1-32768), not '" +
+                 value + "'";
+        return false;
+      }
+      o.fromTable = true;
+      o.tableArity = static_cast<std::int32_t>(arity);
+      o.tableTuples = static_cast<std::int32_t>(tuples);
+      o.tableUpper = static_cast<std::int32_t>(upper);
+    } else {
+      *error = "unknown option '" + name + "' (see --help)";
+      return false;
+    }
+  }
+  if (!o.instanceFile.empty() && o.fromTable) {
+    *error = "--instance and --table name two different instances";
+    return false;
+  }
+  if (o.splitMem && o.threads == 0) {
+    *error = "--split-mem applies to the workers of --threads";
+    return false;
+  }
+  if (o.instanceFile.empty() && !o.fromTable) {
+    const std::string problem = rbParameterProblem(o.rb);
+    if (!problem.empty()) {
+      *error = "model RB: " + problem;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace varnel::solve

@@ -1,0 +1,34 @@
+// varnel-solve's command line: named options, each checked, with the usage text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "varnel/search/rb_instance.h"
+
+namespace varnel::solve {
+
+struct SolveOptions {
+  RbParameters rb;                // the generated instance, unless instanceFile is set
+  std::string instanceFile;       // --instance
+  std::string writeInstanceFile;  // --write-instance
+  bool fromTable = false;         // --table: problem 1's table as the instance
+  std::int32_t tableArity = 10;
+  std::int32_t tableTuples = 500;
+  std::int32_t tableUpper = 10;
+  bool allSolutions = false;    // --all
+  std::uint64_t nodeLimit = 0;  // --node-limit, 0: none
+  std::int32_t threads = 0;     // --threads: workers besides the main thread's run
+  bool splitMem = false;        // --split-mem
+  bool help = false;
+};
+
+// Reads argv[1..argc-1]. On a mistake returns false with the message for standard error in
+// `error`.
+bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
+                       std::string* error);
+
+// The --help text.
+const char* solveUsage();
+
+}  // namespace varnel::solve

@@ -1,0 +1,66 @@
+// PropagationQueue: the constraints whose variables lost values and that have not run since,
+// each queued once, run first in first out until none is left (the fixpoint) or a domain is
+// wiped out.
+#pragma once
+
+#include <cstdint>
+
+#include "varnel/search/int_var.h"
+
+namespace varnel {
+
+class TableCtRev;
+
+class PropagationQueue {
+ public:
+  // A queue over `count` constraints, numbered 0 .. count-1 in `constraints` (not owned).
+  PropagationQueue(TableCtRev* const* constraints, std::int32_t count);
+  ~PropagationQueue();
+
+  // Queues every constraint over `var` that is neither queued nor the one running.
+  void schedule(const IntVar& var);
+  // Queues constraint c unless it is already queued.
+  void push(std::int32_t c);
+  // Runs the queued constraints until the queue is empty. False when a domain was wiped out;
+  // the queue is then emptied without running the rest.
+  bool run();
+  // Empties the queue.
+  void clear();
+
+  bool empty() const { return count_ == 0; }
+  // Constraint runs since construction.
+  std::uint64_t runs() const { return runs_; }
+
+  PropagationQueue(const PropagationQueue&) = delete;
+  PropagationQueue& operator=(const PropagationQueue&) = delete;
+
+ private:
+  TableCtRev* const* constraints_;
+  std::int32_t* ring_;    // capacity_ entries, a power of two
+  std::uint8_t* queued_;  // per constraint: 1 while in the ring
+  std::int32_t constraintCount_;
+  std::int32_t capacity_;
+  std::int32_t head_;
+  std::int32_t count_;
+  std::int32_t running_;  // the constraint being run, -1 between runs
+  std::uint64_t runs_;
+};
+
+// --- Inline definitions ------------------------------------------------------------------
+
+inline void PropagationQueue::push(std::int32_t c) {
+  if (queued_[c]) return;
+  queued_[c] = 1;
+  ring_[(head_ + count_) & (capacity_ - 1)] = c;
+  ++count_;
+}
+
+inline void PropagationQueue::schedule(const IntVar& var) {
+  const std::int32_t* watchers = var.watchers();
+  for (std::int32_t k = 0; k < var.watcherCount(); ++k) {
+    const std::int32_t c = watchers[k];
+    if (c != running_) push(c);
+  }
+}
+
+}  // namespace varnel

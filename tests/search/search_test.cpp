@@ -1,0 +1,176 @@
+// The search against brute force: random search trees on small random instances, where every
+// node must be the generalised-arc-consistent closure computed from scratch and every pop must
+// give back the state copied at its push; depth-first search against an enumeration of every
+// assignment; and the blocks a search takes all coming back.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search/search_oracle.h"
+#include "varnel/memory/allocator.h"
+#include "varnel/memory/pooled.h"
+#include "varnel/search/dfs.h"
+#include "varnel/search/rb_instance.h"
+
+namespace varnel::testing {
+namespace {
+
+// Small instances: binary and ternary tables, tightness from loose to failing at the root, some
+// tables large enough for resets.
+RbParameters smallInstance(std::uint32_t seed, std::int32_t extraVars = 3) {
+  RbParameters p;
+  p.arity = 2 + static_cast<std::int32_t>(seed % 2);
+  p.vars = 5 + static_cast<std::int32_t>(seed % (extraVars + 1));
+  p.domain = p.arity == 2 ? 6 : 4;
+  p.constraints = p.arity == 2 ? 8 : 5;
+  p.tightness = 0.1 + 0.1 * (seed % 9);
+  p.seed = seed;
+  return p;
+}
+
+struct TreeWalk {
+  SearchSpace& space;
+  std::mt19937& random;
+  std::vector<Decision> decisions;
+  int nodes = 0;
+
+  // Checks the current node, then opens up to two random children.
+  void visit(bool consistent, int depth) {
+    ++nodes;
+    Domains expected;
+    ASSERT_EQ(consistent, closure(space.instance(), decisions, &expected))
+        << "propagation and closure disagree on failure at depth " << depth;
+    if (!consistent) return;
+    ASSERT_EQ(closureMismatch(space, expected), "") << "at depth " << depth;
+    std::vector<std::int32_t> open;
+    for (std::int32_t x = 0; x < space.varCount(); ++x) {
+      if (space.var(x).size() > 1) open.push_back(x);
+    }
+    for (int child = 0; child < 2 && !open.empty() && depth < 10; ++child) {
+      const std::int32_t x = open[random() % open.size()];
+      const Decision d{x,
+                       space.var(x).at(static_cast<std::int32_t>(random() % space.var(x).size())),
+                       random() % 2 == 0};
+      const SpaceCopy atPush(space);
+      space.solver().pushRestorationPoint();
+      decisions.push_back(d);
+      d.assign ? space.assign(d.var, d.value) : space.removeValue(d.var, d.value);
+      visit(space.propagate(), depth + 1);
+      decisions.pop_back();
+      space.solver().popRestorationPoint();
+      ASSERT_TRUE(SpaceCopy(space) == atPush) << "a pop at depth " << depth << " did not restore";
+    }
+  }
+};
+
+TEST(SearchModel, EveryNodeIsTheClosureAndEveryPopRestoresThePush) {
+  std::uint64_t resets = 0;
+  int nodes = 0;
+  for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+    CspInstance* instance = generateRbInstance(smallInstance(seed));
+    Solver solver;
+    SearchSpace space(solver, *instance);
+    std::mt19937 random(seed);
+    TreeWalk walk{space, random, {}};
+    walk.visit(space.post(), 0);
+    nodes += walk.nodes;
+    for (std::int32_t c = 0; c < space.constraintCount(); ++c) {
+      resets += space.constraint(c).resetCount();
+    }
+    deletePooled(instance);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(resets, 0u) << "no reset happened: the reset path under search went untested";
+  EXPECT_GT(nodes, 1000) << "the random trees were too small to test much";
+}
+
+// Every assignment of the instance that every table allows.
+std::set<std::vector<std::int32_t>> allSolutions(const CspInstance& instance) {
+  std::set<std::vector<std::int32_t>> found;
+  std::vector<std::int32_t> a(instance.varCount(), 0);
+  while (true) {
+    bool ok = true;
+    for (std::int32_t c = 0; c < instance.constraintCount() && ok; ++c) {
+      bool allowed = false;
+      for (std::int32_t t = 0; t < instance.tupleCount(c) && !allowed; ++t) {
+        allowed = true;
+        for (std::int32_t i = 0; i < instance.arity(c) && allowed; ++i) {
+          allowed = instance.tuples(c)[std::int64_t(t) * instance.arity(c) + i] ==
+                    a[instance.scope(c)[i]];
+        }
+      }
+      ok = allowed;
+    }
+    if (ok) found.insert(a);
+    std::int32_t x = 0;
+    while (x < instance.varCount() && ++a[x] == instance.domainSize(x)) a[x++] = 0;
+    if (x == instance.varCount()) return found;
+  }
+}
+
+void recordSolution(const SearchSpace& space, void* context) {
+  std::vector<std::int32_t> a;
+  for (std::int32_t x = 0; x < space.varCount(); ++x) a.push_back(space.var(x).at(0));
+  static_cast<std::vector<std::vector<std::int32_t>>*>(context)->push_back(a);
+}
+
+TEST(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
+  for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+    CspInstance* instance = generateRbInstance(smallInstance(seed, 1));
+    const std::set<std::vector<std::int32_t>> expected = allSolutions(*instance);
+    Solver solver;
+    SearchSpace space(solver, *instance);
+    std::vector<std::vector<std::int32_t>> found;
+    SearchOptions all{true, 0, recordSolution, &found};
+    const SearchStatistics first = depthFirstSearch(space, all);
+    const SpaceCopy root(space);
+    EXPECT_EQ(first.solutions, expected.size()) << "seed " << seed;
+    EXPECT_EQ(std::set<std::vector<std::int32_t>>(found.begin(), found.end()), expected)
+        << "seed " << seed << ": solutions found twice, missed, or not allowed";
+    EXPECT_TRUE(first.complete);
+    // A second search from the restored root walks the same tree.
+    const SearchStatistics again = depthFirstSearch(space, SearchOptions{true, 0});
+    EXPECT_EQ(again.nodes, first.nodes) << "seed " << seed;
+    EXPECT_EQ(again.failures, first.failures) << "seed " << seed;
+    const SearchStatistics one = depthFirstSearch(space, SearchOptions{});
+    EXPECT_EQ(one.solutions, expected.empty() ? 0u : 1u) << "seed " << seed;
+    const SearchStatistics limited = depthFirstSearch(space, SearchOptions{true, 3});
+    EXPECT_EQ(limited.complete, first.nodes <= 3) << "seed " << seed;
+    EXPECT_LE(limited.nodes, 3u) << "seed " << seed;
+    EXPECT_TRUE(SpaceCopy(space) == root) << "seed " << seed << ": a stopped search left changes";
+    EXPECT_EQ(solver.depth(), 0u);
+    deletePooled(instance);
+  }
+}
+
+TEST(DepthFirstSearch, GivesEveryBlockBack) {
+  std::string held;
+  std::thread worker([&] {
+    createThreadAllocator(0);
+    CspInstance* instance = generateRbInstance(smallInstance(7));
+    {
+      Solver solver;
+      SearchSpace space(solver, *instance);
+      depthFirstSearch(space, SearchOptions{true, 0});
+      depthFirstSearch(space, SearchOptions{false, 0});
+    }
+    deletePooled(instance);
+    for (unsigned c = 0; c < kSizeClassCount; ++c) {
+      const SizeClassPool* pool = currentAllocator()->pools[c];
+      if (std::uint64_t(pool->chunkCount) * pool->blocksPerChunk != pool->freeCount) {
+        held += "class " + std::to_string(c) + " holds blocks; ";
+      }
+    }
+    destroyThreadAllocator();
+  });
+  worker.join();
+  EXPECT_EQ(held, "");
+}
+
+}  // namespace
+}  // namespace varnel::testing
