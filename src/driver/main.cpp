@@ -7,6 +7,7 @@
 #include "driver/cli.h"
 #include "driver/problems.h"
 #include "driver/report.h"
+#include "driver/run_limits.h"
 
 int main(int argc, char** argv) {
   using namespace varnel::driver;
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     std::cerr << error << std::endl;
     return 2;
   }
+  exitIfRunCannotStart(p);
   printSeparator();
   switch (p.pb) {
     case 0:
