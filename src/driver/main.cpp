@@ -7,6 +7,7 @@
 #include "driver/cli.h"
 #include "driver/problems.h"
 #include "driver/report.h"
+#include "driver/run_limits.h"
 #include "driver/usage.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     std::cerr << error << std::endl;
     return 2;
   }
+  exitIfRunCannotStart(p);
   printSeparator();
   switch (p.pb) {
     case 0:

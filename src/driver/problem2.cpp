@@ -2,6 +2,7 @@
 // each, on the main thread and its allocator; every rate is in millions of operations per second.
 #include <cstdint>
 #include <iostream>
+#include <new>
 
 #include "driver/problems.h"
 #include "varnel/containers/array.h"
@@ -11,6 +12,7 @@
 #include "varnel/containers/set_rev.h"
 #include "varnel/containers/succession_int.h"
 #include "varnel/containers/succession_int_pimpl.h"
+#include "varnel/memory/out_of_memory.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/assert.h"
 #include "varnel/platform/compiler.h"
@@ -165,7 +167,10 @@ void runDataStructureSuite(std::int32_t n) {
     printRate("test Set_iteration iterator : ", section.rate(setOps));
   }
   {  // 5: the reference, a plain array from the general heap
-    std::int32_t* const array = new std::int32_t[static_cast<std::size_t>(n)];
+    std::int32_t* const array = new (std::nothrow) std::int32_t[static_cast<std::size_t>(n)];
+    // A heap that refuses it ends the run like a refused chunk: n x 4 bytes in 8-byte words.
+    if (array == nullptr)
+      exitChunkRefused((std::uint64_t{4} * static_cast<std::uint64_t>(n) + 7) / 8);
     for (std::int32_t i = 0; i < n; ++i) array[i] = i;
     // The walk must not know what the array holds: only the loads can tell.
     std::int32_t* entries = array;

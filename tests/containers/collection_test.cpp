@@ -56,6 +56,8 @@ TEST(Collection, SlotCountIsFourTimesTheLargestPowerOfTwoNotAboveCapacity) {
     EXPECT_GT(collection.slotCount(), 2 * c.capacity)
         << "capacity " << c.capacity << ": fewer than twice as many slots as items";
   }
+  EXPECT_EXIT(Collection(1 << 30), ::testing::ExitedWithCode(1), "4294967296 elements asked of")
+      << "2^32 slots cannot be numbered in 32 bits: refused, not wrapped to 0";
 }
 
 TEST(Collection, FreshTableIsAllEmptyAndFindsNothing) {

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -33,7 +34,9 @@ struct BenchRun {
 };
 
 // Runs VARNEL_BENCH_PATH with `arguments` (blank-separated, e.g. "0 2 1") and waits for it.
-BenchRun runBench(const std::string& arguments);
+// A non-zero `addressSpaceCap` (bytes) caps the child's address space with the shell's ulimit -v
+// (RLIMIT_AS), so that a run gone wrong fails fast: POSIX shells only, and never under a sanitizer.
+BenchRun runBench(const std::string& arguments, std::uint64_t addressSpaceCap = 0);
 
 // --- Inline definitions ------------------------------------------------------------------
 
@@ -105,11 +108,14 @@ inline std::vector<std::string> BenchRun::lines() const {
   return result;
 }
 
-inline BenchRun runBench(const std::string& arguments) {
+inline BenchRun runBench(const std::string& arguments, std::uint64_t addressSpaceCap) {
   const std::string stem = detail::scratchStem();
   const std::string outPath = stem + ".out";
   const std::string errPath = stem + ".err";
-  const std::string command = std::string("\"") + VARNEL_BENCH_PATH + "\" " + arguments + " >\"" +
+  const std::string cap = addressSpaceCap == 0
+                              ? std::string()
+                              : "ulimit -v " + std::to_string(addressSpaceCap / 1024) + " && ";
+  const std::string command = cap + "\"" + VARNEL_BENCH_PATH + "\" " + arguments + " >\"" +
                               outPath + "\" 2>\"" + errPath + "\"";
   BenchRun run;
   run.exitCode = detail::exitCodeOf(std::system(detail::shellCommand(command).c_str()));

@@ -72,6 +72,8 @@ TEST(Arrays, EmptyGrowableArraysGrowToOne) {
   EXPECT_EQ(doubledCapacity(0), 1) << "doubling 0 would never make room";
   EXPECT_EQ(doubledCapacity(1), 2);
   EXPECT_EQ(doubledCapacity(64), 128);
+  EXPECT_EQ(doubledCapacity(1 << 30), INT32_MAX) << "2^31 does not fit a 32-bit capacity";
+  EXPECT_EXIT(doubledCapacity(INT32_MAX), ::testing::ExitedWithCode(1), "2147483648 elements");
 }
 
 struct Tracked {

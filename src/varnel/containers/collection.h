@@ -32,7 +32,12 @@ class BasicCollection : public Reversible {
   static_assert(sizeof(Item) == 8, "items are 64-bit");
 
  public:
-  // Room for `capacity` items (>= 1) and 4 x 2^floor(log2 capacity) empty slots.
+  // Most slots a collection can have: the mask and the probe positions are 32-bit.
+  static constexpr std::uint64_t kMaxSlotCount = std::uint64_t{1} << 31;
+
+  // Room for `capacity` items (>= 1) and 4 x 2^floor(log2 capacity) empty slots. A capacity of
+  // 2^30 or more would need more than kMaxSlotCount slots and ends the process with an
+  // out-of-memory line; so does growing past kMaxSlotCount slots.
   explicit BasicCollection(std::int32_t capacity);
   // Returns both arrays to the calling thread's pools: the thread that built the collection.
   ~BasicCollection() override;
@@ -75,14 +80,17 @@ using AddressCollection = BasicCollection<const void*, AddressHash>;
 template <class Item, class Hash>
 BasicCollection<Item, Hash>::BasicCollection(std::int32_t capacity) {
   VARNEL_ASSERT(capacity >= 1);
-  const std::int32_t slotCount =
-      4 * static_cast<std::int32_t>(std::bit_floor(static_cast<std::uint32_t>(capacity)));
-  slots_ = allocateArray<std::int32_t>(static_cast<std::uint64_t>(slotCount));
+  // In 64 bits: from a capacity of 2^30 on, the slot count (2^32) exceeds what the 32-bit mask
+  // and item numbers can reach, and is refused rather than wrapped around.
+  const std::uint64_t slotCount = 4 * std::bit_floor(static_cast<std::uint64_t>(capacity));
+  if (slotCount > kMaxSlotCount) [[unlikely]]
+    exitBeyondIndexRange(slotCount);
+  slots_ = allocateArray<std::int32_t>(slotCount);
   items_ = allocateArray<Item>(static_cast<std::uint64_t>(capacity));
   capacity_ = capacity;
-  mask_ = slotCount - 1;
+  mask_ = static_cast<std::int32_t>(slotCount - 1);
   size_ = 0;
-  for (std::int32_t p = 0; p < slotCount; ++p) slots_[p] = -1;
+  for (std::uint64_t p = 0; p < slotCount; ++p) slots_[p] = -1;
 }
 
 template <class Item, class Hash>
@@ -93,27 +101,31 @@ BasicCollection<Item, Hash>::~BasicCollection() {
   items_ = nullptr;
 }
 
+// Positions are stepped in unsigned 32-bit arithmetic: with 2^31 slots the last position is
+// INT32_MAX, and a signed + 1 there would overflow before the mask wraps it to 0.
 template <class Item, class Hash>
 inline std::int32_t BasicCollection<Item, Hash>::probe(Item x) const {
-  std::int32_t p = Hash::of(x) & mask_;
+  const auto mask = static_cast<std::uint32_t>(mask_);
+  std::uint32_t p = static_cast<std::uint32_t>(Hash::of(x)) & mask;
   std::int32_t e = slots_[p];
   while (e != -1 && items_[e] != x) {
-    p = (p + 1) & mask_;
+    p = (p + 1) & mask;
     e = slots_[p];
   }
-  return p;
+  return static_cast<std::int32_t>(p);
 }
 
 template <class Item, class Hash>
 inline std::int32_t BasicCollection<Item, Hash>::indexOf(Item x) const {
-  std::int32_t p = Hash::of(x) & mask_;
+  const auto mask = static_cast<std::uint32_t>(mask_);
+  std::uint32_t p = static_cast<std::uint32_t>(Hash::of(x)) & mask;
   std::int32_t e = slots_[p];
   // The tables are sized so that most probes end at their first slot: keep that path free of
   // taken branches, which bound the lookup rate of a tight loop more than the slot read does.
   if (e == -1 || items_[e] == x) [[likely]]
     return e;
   do {
-    p = (p + 1) & mask_;
+    p = (p + 1) & mask;
     e = slots_[p];
   } while (e != -1 && items_[e] != x);
   return e;
@@ -134,14 +146,16 @@ void BasicCollection<Item, Hash>::push_back(Item x) {
 
 template <class Item, class Hash>
 void BasicCollection<Item, Hash>::growAndRehash() {
+  const std::uint64_t slotCount = static_cast<std::uint64_t>(mask_) + 1;
+  if (2 * slotCount > kMaxSlotCount) [[unlikely]]
+    exitBeyondIndexRange(2 * slotCount);
   const std::int32_t capacity = doubledCapacity(capacity_);
   items_ = growArray(items_, static_cast<std::uint64_t>(capacity_),
                      static_cast<std::uint64_t>(capacity));
   capacity_ = capacity;
-  const std::uint64_t slotCount = static_cast<std::uint64_t>(mask_) + 1;
   slots_ = growArray(slots_, slotCount, 2 * slotCount);
-  mask_ = 2 * mask_ + 1;
-  for (std::int32_t p = 0; p <= mask_; ++p) slots_[p] = -1;
+  mask_ = static_cast<std::int32_t>(2 * slotCount - 1);
+  for (std::uint64_t p = 0; p < 2 * slotCount; ++p) slots_[p] = -1;
   for (std::int32_t e = 0; e < size_; ++e) slots_[probe(items_[e])] = e;
 }
 

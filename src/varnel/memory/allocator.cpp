@@ -68,6 +68,8 @@ void* refillPool(SizeClassPool* pool) {
   if (chunk == nullptr) exitChunkRefused(words);
 
   if (pool->chunkCount == pool->chunkCapacity) {
+    // 2^31 chunks of 8 KiB or more would be 16 TiB: long refused by the heap, never wrapped.
+    if (pool->chunkCapacity > UINT32_MAX / 2) exitChunkTableRefused(UINT32_MAX);
     const std::uint32_t newCapacity = 2 * pool->chunkCapacity;
     auto* table = static_cast<void**>(arenaAllocate(arena, std::uint64_t{newCapacity} * 8));
     if (table == nullptr) exitChunkTableRefused(newCapacity);

@@ -38,6 +38,14 @@ struct varnel_allocator {
   MemoryArena* arena;                     // the thread's budget; capacity 0 when it has none
 };
 
+// Whether a freed block stays in its thread's pool until the allocator is destroyed (so memory a
+// thread once held stays held), or goes straight back to the general heap (system-heap build).
+#ifndef VARNEL_SYSTEM_HEAP
+inline constexpr bool kPoolsKeepFreedBlocks = true;
+#else
+inline constexpr bool kPoolsKeepFreedBlocks = false;
+#endif
+
 // The process-wide slot whose value in each thread is that thread's allocator.
 extern platform::ThreadSlotKey allocatorTlsIndex;
 

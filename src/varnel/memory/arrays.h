@@ -27,9 +27,15 @@ void freeArray(T* data, std::uint64_t count);
 template <class T>
 T* growArray(T* data, std::uint64_t oldCount, std::uint64_t newCount);
 
-// The capacity a full growable array doubles to; an empty one grows to 1.
+// The capacity a full growable array doubles to; an empty one grows to 1. Past 2^30 the double
+// would not fit the 32-bit capacity, so the array grows to the last count 32-bit positions can
+// number, and a full array of that count ends the process rather than wrap around.
 constexpr std::int32_t doubledCapacity(std::int32_t capacity) {
-  return capacity > 0 ? 2 * capacity : 1;
+  constexpr std::int32_t kLargest = INT32_MAX;
+  if (capacity <= 0) return 1;
+  if (capacity <= kLargest / 2) return 2 * capacity;
+  if (capacity < kLargest) return kLargest;
+  exitBeyondIndexRange(std::uint64_t{kLargest} + 1);
 }
 
 // --- Inline definitions ------------------------------------------------------------------

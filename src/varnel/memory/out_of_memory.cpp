@@ -42,6 +42,11 @@ void exitRequestTooLarge(std::uint64_t bytes) {
                " bytes requested at once, above the largest block of 137438953472 bytes");
 }
 
+void exitBeyondIndexRange(std::uint64_t count) {
+  exitWithLine("Error: no more memory: ", count,
+               " elements asked of one container, beyond what 32-bit positions can number");
+}
+
 void exitRecordRefused(std::uint64_t bytes) {
   exitWithLine("Error: no more memory: ", bytes, " bytes for an allocator record refused");
 }

@@ -18,6 +18,10 @@ namespace varnel {
 // A request larger than the largest size class (2^37 bytes).
 [[noreturn]] void exitRequestTooLarge(std::uint64_t bytes);
 
+// A container asked to hold `count` elements or slots, more than its 32-bit positions can number
+// (2^31 slots, 2147483647 elements): refused rather than truncated.
+[[noreturn]] void exitBeyondIndexRange(std::uint64_t count);
+
 // The heap refused one of an allocator's own records (no budget).
 [[noreturn]] void exitRecordRefused(std::uint64_t bytes);
 

@@ -35,6 +35,11 @@ unsigned joinThread(ThreadHandle handle);
 // Releases the handle's resources. Precondition: joined; the handle is not used again.
 void closeThread(ThreadHandle handle);
 
+// The most threads, this process's and every other's together, that the system lets exist at
+// once; UINT64_MAX when it sets no such limit (only memory bounds them). A process asking for
+// more than this can be refused without creating a single one. Thread-safe.
+std::uint64_t maxThreadCount();
+
 // --- High-resolution counter ----------------------------------------------------------------
 // Counter ticks per second, constant for the life of the process. Thread-safe.
 std::int64_t counterFrequency();

@@ -2,6 +2,8 @@
 // thread that owns it.
 #include "varnel/table/tuple_table.h"
 
+#include <algorithm>
+
 #include "varnel/memory/pooled.h"
 #include "varnel/table/next_random.h"
 
@@ -12,7 +14,8 @@ namespace {
 constexpr std::int32_t kInitialListCapacity = 8;
 }  // namespace
 
-TableColumn::TableColumn(std::int32_t upper) : valueIndex_(upper), tuplesOfValue_(upper) {}
+TableColumn::TableColumn(std::int32_t valueRoom)
+    : valueIndex_(valueRoom), tuplesOfValue_(valueRoom) {}
 
 TableColumn::~TableColumn() {
   deletePooledArray(tuplesOfValue_.data(), tuplesOfValue_.size());
@@ -30,7 +33,11 @@ std::int32_t TableColumn::findOrAddValue(std::int64_t value) {
 TupleTable::TupleTable(std::int32_t arity, std::int32_t numTuples, std::int32_t upper)
     : tuples_(numTuples), columns_(arity) {
   VARNEL_ASSERT(arity >= 1 && numTuples >= 1 && upper >= 1);
-  for (std::int32_t i = 0; i < arity; ++i) columns_[i] = newPooled<TableColumn>(upper);
+  // A column never holds more distinct values than the table has tuples: sizing it for `upper`
+  // when upper > numTuples would only reserve room for values that cannot appear (and let a
+  // large `upper` alone ask for gigabytes). For upper <= numTuples nothing changes.
+  const std::int32_t valueRoom = std::min(upper, numTuples);
+  for (std::int32_t i = 0; i < arity; ++i) columns_[i] = newPooled<TableColumn>(valueRoom);
 }
 
 TupleTable::~TupleTable() {

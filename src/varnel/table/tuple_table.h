@@ -15,8 +15,8 @@ namespace varnel {
 // One variable's column: its distinct values and, per value index, the tuples having it.
 class TableColumn : public Reversible {
  public:
-  // No values yet; sized for `upper` distinct values (>= 1), which fillRandom never exceeds.
-  explicit TableColumn(std::int32_t upper);
+  // No values yet; sized for `valueRoom` distinct values (>= 1); more values grow it.
+  explicit TableColumn(std::int32_t valueRoom);
   // Destroys the value lists and returns their blocks, then the list table, then the index.
   ~TableColumn() override;
 
@@ -33,7 +33,7 @@ class TableColumn : public Reversible {
   const Collection& valueIndex() const { return valueIndex_; }
   // Appends tuple number t to the list of value index v.
   void appendTuple(std::int32_t v, std::int32_t t) { tuplesOfValue_[v]->pushBack(t); }
-  // Capacity of the list table (grows only past `upper` values).
+  // Capacity of the list table (grows only past the values it was sized for).
   std::int32_t listCapacity() const { return tuplesOfValue_.capacity(); }
 
  private:
@@ -43,8 +43,8 @@ class TableColumn : public Reversible {
 
 class TupleTable : public Reversible {
  public:
-  // An empty table of `arity` columns, room for numTuples tuples, each column sized for `upper`
-  // values. All arguments >= 1.
+  // An empty table of `arity` columns, room for numTuples tuples, each column sized for
+  // min(upper, numTuples) values, the most that numTuples tuples can hold. All arguments >= 1.
   TupleTable(std::int32_t arity, std::int32_t numTuples, std::int32_t upper);
   // Releases the columns, then every tuple, then the column table and the tuple list.
   ~TupleTable() override;

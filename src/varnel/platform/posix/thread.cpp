@@ -3,7 +3,10 @@
 #include <pthread.h>
 #include <semaphore.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -19,6 +22,16 @@ struct PosixThread {
   void* argument;
   unsigned exitCode;
 };
+
+// The first number in a file such as /proc/sys/kernel/threads-max; 0 when there is none.
+std::uint64_t numberInFile(const char* path) {
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return 0;
+  unsigned long long value = 0;
+  if (std::fscanf(file, "%llu", &value) != 1) value = 0;
+  std::fclose(file);
+  return value;
+}
 
 void* threadStart(void* raw) {
   auto* self = static_cast<PosixThread*>(raw);
@@ -65,6 +78,21 @@ void closeThread(ThreadHandle handle) {
   auto* self = static_cast<PosixThread*>(handle.native);
   sem_destroy(&self->gate);
   std::free(self);
+}
+
+// Linux bounds the threads of the whole system twice: by kernel.threads-max, and by the process
+// ids, of which every thread takes one below kernel.pid_max (id 0 is never given). The per-user
+// RLIMIT_NPROC is left out: it does not bind a privileged user, so it cannot refuse for sure.
+// Other systems without these files set no limit here.
+std::uint64_t maxThreadCount() {
+  std::uint64_t limit = UINT64_MAX;
+  if (const std::uint64_t threads = numberInFile("/proc/sys/kernel/threads-max"); threads > 0) {
+    limit = std::min(limit, threads);
+  }
+  if (const std::uint64_t pids = numberInFile("/proc/sys/kernel/pid_max"); pids > 1) {
+    limit = std::min(limit, pids - 1);
+  }
+  return limit;
 }
 
 }  // namespace varnel::platform

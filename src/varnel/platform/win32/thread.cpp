@@ -63,4 +63,8 @@ void closeThread(ThreadHandle handle) {
   std::free(self);
 }
 
+// Windows fixes no number of threads: each one costs its stack reservation and kernel objects,
+// so only memory bounds them, and a refusal shows when a thread is created.
+std::uint64_t maxThreadCount() { return UINT64_MAX; }
+
 }  // namespace varnel::platform
