@@ -32,10 +32,11 @@ default; arguments past the sixth are ignored.
 
 Exit codes:
   0  the problem ran, or pb is not 0, 1 or 2 ("type de probleme inconnu")
-  1  memory ran out: a worker's budget or the heap ("Error: no more memory")
+  1  memory ran out: a worker's budget or the heap, or the run needs more than
+     the machine or a worker's budget holds ("Error: no more memory")
   2  an argument outside what the chosen problem accepts; only the run line
      is printed ("Error: invalid argument ...")
-  3  the system refused to create a worker thread
+  3  the system refused to create a worker thread, or cannot run that many
 
 Examples:
   varnel-bench 0 2                  problem 0 with two worker threads
