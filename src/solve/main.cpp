@@ -20,6 +20,7 @@
 #include "varnel/search/rb_instance.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/tuple_table.h"
+#include "varnel/version.h"
 
 namespace varnel::solve {
 namespace {
@@ -125,6 +126,10 @@ int main(int argc, char** argv) {
   if (!parseSolveOptions(argc, argv, &o, &error)) exitUsage(error);
   if (o.help) {
     std::cout << solveUsage();
+    return 0;
+  }
+  if (o.version) {
+    std::cout << "varnel-solve " << VARNEL_VERSION << std::endl;
     return 0;
   }
   CspInstance* instance = buildInstance(o);

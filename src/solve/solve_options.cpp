@@ -54,6 +54,7 @@ The search:
                       then the main thread alone; prints per-thread times, ratio and power
   --split-mem         with --threads: each worker confined to its share of physical memory
   --help              this text
+  --version           the version
 
 Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, 2 a bad option or a
 malformed instance file (the message names the line), 3 a worker thread refused, 4 the workers
@@ -100,6 +101,9 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     if (name == "--help" || name == "-h") {
       if (!flag()) return false;
       o.help = true;
+    } else if (name == "--version") {
+      if (!flag()) return false;
+      o.version = true;
     } else if (name == "--all") {
       if (!flag()) return false;
       o.allSolutions = true;

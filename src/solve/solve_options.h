@@ -21,6 +21,7 @@ struct SolveOptions {
   std::int32_t threads = 0;     // --threads: workers besides the main thread's run
   bool splitMem = false;        // --split-mem
   bool help = false;
+  bool version = false;  // --version
 };
 
 // Reads argv[1..argc-1]. On a mistake returns false with the message for standard error in

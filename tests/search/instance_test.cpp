@@ -12,6 +12,7 @@
 #include "varnel/memory/pooled.h"
 #include "varnel/search/instance_io.h"
 #include "varnel/search/rb_instance.h"
+#include "varnel/version.h"
 
 namespace varnel::testing {
 namespace {
@@ -108,6 +109,9 @@ TEST(VarnelSolve, SolvesAWrittenFileAlikeAndRejectsMalformedOnes) {
   const BenchRun badOption = runBench("--vars 0");
   EXPECT_EQ(badOption.exitCode, 2);
   EXPECT_NE(badOption.err.find("--vars expects an integer from 1"), std::string::npos);
+  const BenchRun version = runBench("--version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("varnel-solve " VARNEL_VERSION, 0), 0u) << version.out;
   std::remove(path.c_str());
 }
 
