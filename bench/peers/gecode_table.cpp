@@ -82,6 +82,30 @@ struct SideResult {
   std::vector<std::int32_t> domainSizes;  // after each propagation, arity entries per call
 };
 
+// Times a side's two phases, construction and removal loop, with the process's minor faults
+// in each: started at construction, marked when the first fixpoint is reached and at the end.
+class PhaseClock {
+ public:
+  void markBuilt() {
+    built_ = Clock::now();
+    faultsBuilt_ = minorFaults();
+  }
+  void markEnd(SideResult& result) const {
+    const Clock::time_point end = Clock::now();
+    const std::uint64_t faultsEnd = minorFaults();
+    result.buildMs = millisecondsBetween(start_, built_);
+    result.reduceMs = millisecondsBetween(built_, end);
+    result.buildFaults = faultsBuilt_ - faultsStart_;
+    result.reduceFaults = faultsEnd - faultsBuilt_;
+  }
+
+ private:
+  std::uint64_t faultsStart_ = minorFaults();  // read first, as the clock below is
+  Clock::time_point start_ = Clock::now();
+  Clock::time_point built_{};
+  std::uint64_t faultsBuilt_ = 0;
+};
+
 // Room for the domain sizes after every propagation a reduction can make (one per value).
 std::size_t traceCapacity(const varnel::TupleTable& table) {
   std::size_t values = 0;
@@ -93,23 +117,16 @@ std::size_t traceCapacity(const varnel::TupleTable& table) {
 SideResult runOurs(const varnel::TupleTable& table, const std::vector<std::int32_t>& centre) {
   FreshAllocatorScope scope;
   SideResult result;
-  const std::uint64_t faults0 = minorFaults();
-  const Clock::time_point start = Clock::now();
+  PhaseClock clock;
   auto* constraint = varnel::newPooled<varnel::GAC4RTableCt>(table);
   auto* centreArray = varnel::newPooled<varnel::Array<std::int32_t>>(table.arity());
   for (std::int32_t i = 0; i < table.arity(); ++i)
     (*centreArray)[i] = centre[static_cast<std::size_t>(i)];
   constraint->initSupports();
   constraint->pruneUnsupported();
-  const Clock::time_point built = Clock::now();
-  const std::uint64_t faults1 = minorFaults();
+  clock.markBuilt();
   result.calls = varnel::reduceToTuple(*constraint, table, *centreArray);
-  const Clock::time_point end = Clock::now();
-  const std::uint64_t faults2 = minorFaults();
-  result.buildMs = millisecondsBetween(start, built);
-  result.reduceMs = millisecondsBetween(built, end);
-  result.buildFaults = faults1 - faults0;
-  result.reduceFaults = faults2 - faults1;
+  clock.markEnd(result);
   result.reachedCentre = true;
   for (std::int32_t i = 0; i < table.arity(); ++i) {
     const varnel::Set& domain = constraint->domain(i);
@@ -154,8 +171,7 @@ SideResult runGecode(const varnel::TupleTable& table, const std::vector<std::int
   for (std::int32_t i = 0; i < arity; ++i)
     domainSizes[static_cast<std::size_t>(i)] = table.valueCount(i);
 
-  const std::uint64_t faults0 = minorFaults();
-  const Clock::time_point start = Clock::now();
+  PhaseClock clock;
   Gecode::TupleSet tuples(arity);
   Gecode::IntArgs row(arity);
   for (std::int32_t t = 0; t < table.tupleCount(); ++t) {
@@ -166,8 +182,7 @@ SideResult runGecode(const varnel::TupleTable& table, const std::vector<std::int
   tuples.finalize();
   auto* space = new ReductionSpace(domainSizes, tuples);
   const bool consistent = space->status() != Gecode::SS_FAILED;
-  const Clock::time_point built = Clock::now();
-  const std::uint64_t faults1 = minorFaults();
+  clock.markBuilt();
 
   Gecode::IntVarArray& vars = space->vars();
   for (std::int32_t i = arity - 1; i >= 0 && consistent; --i) {
@@ -178,12 +193,7 @@ SideResult runGecode(const varnel::TupleTable& table, const std::vector<std::int
       ++result.calls;
     }
   }
-  const Clock::time_point end = Clock::now();
-  const std::uint64_t faults2 = minorFaults();
-  result.buildMs = millisecondsBetween(start, built);
-  result.reduceMs = millisecondsBetween(built, end);
-  result.buildFaults = faults1 - faults0;
-  result.reduceFaults = faults2 - faults1;
+  clock.markEnd(result);
   result.reachedCentre = consistent;
   for (std::int32_t i = 0; i < arity && consistent; ++i) {
     result.reachedCentre = result.reachedCentre && vars[i].assigned() &&
@@ -199,12 +209,10 @@ SideResult runStr2(const varnel::TupleTable& table, const std::vector<std::int32
   SideResult result;
   result.domainSizes.reserve(traceCapacity(table));
   const std::int32_t arity = table.arity();
-  const std::uint64_t faults0 = minorFaults();
-  const Clock::time_point start = Clock::now();
+  PhaseClock clock;
   auto str2 = std::make_unique<varnel::bench::Str2Table>(table);
   str2->propagate();
-  const Clock::time_point built = Clock::now();
-  const std::uint64_t faults1 = minorFaults();
+  clock.markBuilt();
   for (std::int32_t i = arity - 1; i >= 0; --i) {
     for (std::int32_t j = 0; j < str2->valueCount(i); ++j) {
       if (j == centre[static_cast<std::size_t>(i)] || !str2->contains(i, j)) continue;
@@ -214,12 +222,7 @@ SideResult runStr2(const varnel::TupleTable& table, const std::vector<std::int32
       for (std::int32_t x = 0; x < arity; ++x) result.domainSizes.push_back(str2->domainSize(x));
     }
   }
-  const Clock::time_point end = Clock::now();
-  const std::uint64_t faults2 = minorFaults();
-  result.buildMs = millisecondsBetween(start, built);
-  result.reduceMs = millisecondsBetween(built, end);
-  result.buildFaults = faults1 - faults0;
-  result.reduceFaults = faults2 - faults1;
+  clock.markEnd(result);
   result.reachedCentre = true;
   for (std::int32_t i = 0; i < arity; ++i) {
     result.reachedCentre = result.reachedCentre && str2->domainSize(i) == 1 &&
