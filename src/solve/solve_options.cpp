@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 namespace varnel::solve {
 namespace {
@@ -97,19 +98,21 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       }
       return true;
     };
+    // Options without a value: each sets one switch.
+    static constexpr std::pair<const char*, bool SolveOptions::*> kSwitches[] = {
+        {"--help", &SolveOptions::help},
+        {"-h", &SolveOptions::help},
+        {"--version", &SolveOptions::version},
+        {"--all", &SolveOptions::allSolutions},
+        {"--split-mem", &SolveOptions::splitMem}};
+    bool SolveOptions::*matched = nullptr;
+    for (const auto& [switchName, field] : kSwitches) {
+      if (name == switchName) matched = field;
+    }
     std::int64_t n = 0;
-    if (name == "--help" || name == "-h") {
+    if (matched != nullptr) {
       if (!flag()) return false;
-      o.help = true;
-    } else if (name == "--version") {
-      if (!flag()) return false;
-      o.version = true;
-    } else if (name == "--all") {
-      if (!flag()) return false;
-      o.allSolutions = true;
-    } else if (name == "--split-mem") {
-      if (!flag()) return false;
-      o.splitMem = true;
+      o.*matched = true;
     } else if (name == "--vars") {
       if (!integer(1, 10000000, &n)) return false;
       o.rb.vars = static_cast<std::int32_t>(n);
