@@ -49,7 +49,7 @@ TEST(InstanceFormat, MalformedTextNamesItsLine) {
     std::int64_t line;
     const char* says;
   } cases[] = {
-      {"", 0, "ends where 'variables"},
+      {"", 1, "ends where 'variables"},  // an empty file is reported at its first line
       {"variables two\n", 1, "'two' is not an integer"},
       {"variables 2\ndomain 0 1 2\n", 2, "ends where 'domain"},
       {"variables 2\ndomain 0 1 2\ndomain 0 3\n", 3, "variable 1 was expected"},
