@@ -1,10 +1,13 @@
 // Parsing varnel-solve's options: "--name value" or "--name=value", every number checked whole.
 #include "solve/solve_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
+
+#include "varnel/search/instance_io.h"
 
 namespace varnel::solve {
 namespace {
@@ -76,6 +79,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       name.resize(equals);
       hasValue = true;
     }
+    o.given.push_back(name);
     auto flag = [&]() {
       if (hasValue) *error = "option " + name + " takes no value";
       return !hasValue;
@@ -93,7 +97,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       if (!next()) return false;
       if (!parseInt(value, low, high, out)) {
         *error = "option " + name + " expects an integer from " + std::to_string(low) + " to " +
-                 std::to_string(high) + ", not '" + value + "'";
+                 std::to_string(high) + ", not '" + printableText(value) + "'";
         return false;
       }
       return true;
@@ -129,7 +133,8 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       if (!next()) return false;
       if (!parseDouble(value, &o.rb.tightness) || !(o.rb.tightness >= 0) ||
           !(o.rb.tightness <= 1)) {
-        *error = "option --tightness expects a number from 0 to 1, not '" + value + "'";
+        *error =
+            "option --tightness expects a number from 0 to 1, not '" + printableText(value) + "'";
         return false;
       }
     } else if (name == "--seed") {
@@ -156,7 +161,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
           !parseInt(value.substr(c1 + 1, c2 - c1 - 1), 1, 100000000, &tuples) ||
           !parseInt(value.substr(c2 + 1), 1, 32768, &upper)) {
         *error = "option --table expects ARITY,TUPLES,UPPER (1-64, 1-100000000, 1-32768), not '" +
-                 value + "'";
+                 printableText(value) + "'";
         return false;
       }
       o.fromTable = true;
@@ -164,7 +169,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       o.tableTuples = static_cast<std::int32_t>(tuples);
       o.tableUpper = static_cast<std::int32_t>(upper);
     } else {
-      *error = "unknown option '" + name + "' (see --help)";
+      *error = "unknown option '" + printableText(name) + "' (see --help)";
       return false;
     }
   }
@@ -176,6 +181,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--split-mem applies to the workers of --threads";
     return false;
   }
+  if (!validateSolveOptions(o, error)) return false;
   if (o.instanceFile.empty() && !o.fromTable) {
     const std::string problem = rbParameterProblem(o.rb);
     if (!problem.empty()) {
@@ -184,6 +190,56 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     }
   }
   return true;
+}
+
+bool validateSolveOptions(const SolveOptions& o, std::string* error) {
+  const auto given = [&](const char* name) {
+    return std::find(o.given.begin(), o.given.end(), name) != o.given.end();
+  };
+  for (const char* name : {"--instance", "--write-instance"}) {
+    const std::string& file = name[2] == 'i' ? o.instanceFile : o.writeInstanceFile;
+    if (given(name) && file.empty()) {
+      *error = std::string("option ") + name + " needs a file name, not an empty one";
+      return false;
+    }
+  }
+  if (o.fromTable || !o.instanceFile.empty()) {
+    for (const char* name :
+         {"--vars", "--domain", "--arity", "--constraints", "--tightness", "--seed"}) {
+      if (given(name)) {
+        *error = std::string("option ") + name + " shapes the generated instance; " +
+                 (o.fromTable ? "--table" : "--instance") + " gives another one";
+        return false;
+      }
+    }
+    return true;
+  }
+  const RbParameters& p = o.rb;
+  if (p.arity > p.vars) {
+    *error = "--arity " + std::to_string(p.arity) + " is above --vars " + std::to_string(p.vars);
+    return false;
+  }
+  // d^k exactly while it stays within 64 bits, which covers every value near the limit.
+  std::uint64_t span = 1;
+  bool exact = true;
+  for (std::int32_t i = 0; i < p.arity && exact; ++i) {
+    exact = span <= UINT64_MAX / static_cast<std::uint64_t>(p.domain);
+    span *= exact ? static_cast<std::uint64_t>(p.domain) : 1;
+  }
+  if (!exact || span > static_cast<std::uint64_t>(kLargestTableSpan)) {
+    *error =
+        "--domain^--arity = " +
+        (exact ? std::to_string(span) : std::to_string(p.domain) + "^" + std::to_string(p.arity)) +
+        " is above " + std::to_string(kLargestTableSpan);
+    return false;
+  }
+  return true;
+}
+
+std::string tightnessText(double tightness) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, tightness);
+  return ec == std::errc() ? std::string(text, end) : std::to_string(tightness);
 }
 
 }  // namespace varnel::solve

@@ -231,9 +231,8 @@ class Parser {
       const std::vector<std::int64_t>& values = domains_[static_cast<std::size_t>(x)];
       instance_->setDomain(static_cast<std::int32_t>(x), values.data(),
                            static_cast<std::int32_t>(values.size()));
-      shape_.domainValues += values.size();
+      shape_.addVariables(1, values.size());
     }
-    shape_.vars = static_cast<std::uint64_t>(n);
     std::int64_t m = 0;
     if (!expectLine("'constraints <count>'") || !keyword("constraints") ||
         !integer("constraints", 0, 10000000, "the constraint count", &m) ||
@@ -311,14 +310,13 @@ class Parser {
       return fail("variable " + std::to_string(*twice) + " appears twice in the table's scope");
     }
     // The counts claimed so far, this table's included, against the caller's limits.
-    InstanceShape claimed = shape_;
-    claimed.constraints += 1;
-    claimed.scopeEntries += static_cast<std::uint64_t>(arity);
-    claimed.tuples += static_cast<std::uint64_t>(count);
-    claimed.tupleEntries += static_cast<std::uint64_t>(arity * count);
+    std::uint64_t buckets = 0;
     for (const std::int32_t v : scope) {
-      claimed.buckets += static_cast<std::uint64_t>(instance_->domainSize(v));
+      buckets += static_cast<std::uint64_t>(instance_->domainSize(v));
     }
+    InstanceShape claimed = shape_;
+    claimed.addTables(1, static_cast<std::uint64_t>(arity), static_cast<std::uint64_t>(count),
+                      buckets);
     if (check_) {
       if (std::string refusal = check_(claimed); !refusal.empty()) {
         outOfMemory_ = true;
@@ -331,9 +329,8 @@ class Parser {
       if (!expectLine("a tuple") || !readTuple(scope, &rows, &kept)) return false;
     }
     instance_->addConstraint(scope.data(), static_cast<std::int32_t>(arity), rows.data(), kept);
-    claimed.tuples -= static_cast<std::uint64_t>(count - kept);
-    claimed.tupleEntries -= static_cast<std::uint64_t>((count - kept) * arity);
-    shape_ = claimed;
+    shape_.addTables(1, static_cast<std::uint64_t>(arity), static_cast<std::uint64_t>(kept),
+                     buckets);
     return true;
   }
 

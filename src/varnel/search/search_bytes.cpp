@@ -10,48 +10,99 @@
 #include "varnel/search/search_space.h"
 
 namespace varnel {
+namespace {
+
+constexpr std::uint64_t kPageBytes = 4096;
+
+// An array of `count` elements of `size` bytes, or one object (count 1) as the measure counts
+// it. Resident, a block of at most a page counts whole: the pool carves it between neighbours
+// that are written too, so the pages under its rounding are touched all the same.
+ByteCount held(std::uint64_t count, std::uint64_t size, Measure m) {
+  if (count == 0) return 0;
+  const std::uint64_t bytes = count * size;
+  if (bytes > kLargestBlockBytes) return bytes;
+  const std::uint64_t block = blockBytesOf(sizeClassOf(bytes));
+  return m == Measure::carved || block <= kPageBytes ? block : bytes;
+}
+
+constexpr int index(Measure m) { return m == Measure::carved ? 1 : 0; }
+
+}  // namespace
+
+void InstanceShape::addVariables(std::uint64_t count, std::uint64_t domainSize) {
+  vars += count;
+  domainValues += count * domainSize;
+  for (const Measure m : {Measure::resident, Measure::carved}) {
+    // The domain's values in the instance; in a space, the variable and its sparse set.
+    instanceArrays[index(m)] += held(domainSize, 8, m) * count;
+    spaceVars[index(m)] += (held(1, sizeof(IntVar), m) + held(domainSize, 4, m) * 2) * count;
+  }
+}
+
+void InstanceShape::addTables(std::uint64_t count, std::uint64_t arity, std::uint64_t tuples,
+                              std::uint64_t buckets) {
+  constraints += count;
+  scopeEntries += count * arity;
+  this->tuples += count * tuples;
+  const std::uint64_t entries = arity * tuples;
+  for (const Measure m : {Measure::resident, Measure::carved}) {
+    instanceArrays[index(m)] += (held(arity, 4, m) + held(entries, 4, m)) * count;
+    // Following TableCtRev's constructor: the object; per position the variable, value base,
+    // last size and stamp, pending, delta and change marks; per bucket the start, count and
+    // stamp; per entry the item, place and value; per tuple the gathering mark and the tuple
+    // buffer, never written whole.
+    const ByteCount table = held(1, sizeof(TableCtRev), m) + held(arity, 8, m) +
+                            held(arity + 1, 4, m) + held(buckets, 4, m) * 2 + held(buckets, 8, m) +
+                            held(entries, 4, m) * 3 + held(arity, 4, m) + held(arity, 8, m) +
+                            held(tuples, 4, m) +
+                            (m == Measure::carved ? held(tuples, 4, m) : ByteCount(0)) +
+                            held(arity, 4, m) * 3 + held(arity, 1, m);
+    spaceTables[index(m)] += table * count;
+  }
+}
 
 InstanceShape shapeOf(const CspInstance& instance) {
   InstanceShape s;
-  s.vars = static_cast<std::uint64_t>(instance.varCount());
   for (std::int32_t x = 0; x < instance.varCount(); ++x) {
-    s.domainValues += static_cast<std::uint64_t>(instance.domainSize(x));
+    s.addVariables(1, static_cast<std::uint64_t>(instance.domainSize(x)));
   }
-  s.constraints = static_cast<std::uint64_t>(instance.constraintCount());
   for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
-    const auto arity = static_cast<std::uint64_t>(instance.arity(c));
-    const auto tuples = static_cast<std::uint64_t>(instance.tupleCount(c));
-    s.scopeEntries += arity;
-    s.tuples += tuples;
-    s.tupleEntries += arity * tuples;
+    std::uint64_t buckets = 0;
     for (std::int32_t i = 0; i < instance.arity(c); ++i) {
-      s.buckets += static_cast<std::uint64_t>(instance.domainSize(instance.scope(c)[i]));
+      buckets += static_cast<std::uint64_t>(instance.domainSize(instance.scope(c)[i]));
     }
+    s.addTables(1, static_cast<std::uint64_t>(instance.arity(c)),
+                static_cast<std::uint64_t>(instance.tupleCount(c)), buckets);
   }
   return s;
 }
 
 InstanceShape rbShape(const RbParameters& p) {
-  const auto n = static_cast<std::uint64_t>(p.vars);
   const auto d = static_cast<std::uint64_t>(p.domain);
   const auto k = static_cast<std::uint64_t>(p.arity);
-  const auto m = static_cast<std::uint64_t>(p.constraints);
-  const auto t = static_cast<std::uint64_t>(rbTupleCount(p));
+  InstanceShape s;
   // Every product is below 2^64: n, m <= 10^7, k <= 24, d <= 2^24 and d^k <= 2^24.
-  return {n, n * d, m, m * k, m * t, m * t * k, m * k * d};
+  s.addVariables(static_cast<std::uint64_t>(p.vars), d);
+  s.addTables(static_cast<std::uint64_t>(p.constraints), k,
+              static_cast<std::uint64_t>(rbTupleCount(p)), k * d);
+  return s;
 }
 
 InstanceShape tableShape(std::int32_t arity, std::int32_t numTuples) {
   const auto k = static_cast<std::uint64_t>(arity);
-  const auto t = static_cast<std::uint64_t>(numTuples);
-  return {k, k, 1, k, t, k * t, k};
+  InstanceShape s;
+  s.addVariables(k, 1);
+  s.addTables(1, k, static_cast<std::uint64_t>(numTuples), k);
+  return s;
 }
 
 ByteCount instanceBytes(const InstanceShape& s, Measure m) {
-  // The constraint records grow by doubling: at least one record per table.
-  return objectBytes<CspInstance>(m) + arrayBytes(s.vars, 4, m) + arrayBytes(s.vars, 8, m) +
-         ByteCount(s.domainValues) * 8 + ByteCount(s.constraints) * 24 +
-         ByteCount(s.scopeEntries) * 4 + ByteCount(s.tupleEntries) * 4;
+  // The table records grow by doubling from 4, and the pools keep every smaller array freed on
+  // the way: 24 bytes for each of 2 x capacity - 4 records.
+  const std::uint64_t capacity = s.constraints <= 4 ? 4 : std::bit_ceil(s.constraints);
+  const ByteCount records = s.constraints == 0 ? ByteCount(0) : ByteCount(24) * (2 * capacity - 4);
+  return held(1, sizeof(CspInstance), m) + held(s.vars, 4, m) + held(s.vars, 8, m) + records +
+         s.instanceArrays[index(m)];
 }
 
 ByteCount rbScratchBytes(const RbParameters& p, Measure m) {
@@ -66,23 +117,12 @@ ByteCount rbScratchBytes(const RbParameters& p, Measure m) {
 }
 
 ByteCount spaceBytes(const InstanceShape& s, Measure m) {
-  // A variable: its object and its two sparse-set arrays.
-  const ByteCount vars =
-      arrayBytes(s.vars, 8, m) + objectBytes<IntVar>(m) * s.vars + ByteCount(s.domainValues) * 8;
-  // A table: its object; per position its variable, value base, last size and stamp, pending,
-  // delta and change marks (8 + 4 + 4 + 8 + 4 + 4 + 4 + 1 bytes) and one more value base; per
-  // bucket its start, count and stamp; per entry its item, place and value; per tuple its
-  // gathering mark and (only carved: never written whole) its place in the tuple buffer.
-  const ByteCount tables =
-      arrayBytes(s.constraints, 8, m) + objectBytes<TableCtRev>(m) * s.constraints +
-      ByteCount(s.scopeEntries) * 37 + ByteCount(s.constraints) * 4 + ByteCount(s.buckets) * 16 +
-      ByteCount(s.tupleEntries) * 12 + ByteCount(s.tuples) * (m == Measure::carved ? 8 : 4);
-  // The queue's ring (a power of two) and marks, the watcher lists and their counting sort.
+  // The variable and constraint tables, the queue's ring (a power of two) and marks, the
+  // watcher lists and their counting sort.
   const std::uint64_t ring = s.constraints == 0 ? 1 : std::bit_ceil(s.constraints);
-  const ByteCount rest = objectBytes<SearchSpace>(m) + arrayBytes(ring, 4, m) +
-                         arrayBytes(s.constraints, 1, m) + arrayBytes(s.scopeEntries, 4, m) +
-                         arrayBytes(s.vars + 1, 4, m);
-  return vars + tables + rest;
+  return held(1, sizeof(SearchSpace), m) + held(s.vars, 8, m) + held(s.constraints, 8, m) +
+         held(ring, 4, m) + held(s.constraints, 1, m) + held(s.scopeEntries, 4, m) +
+         held(s.vars + 1, 4, m) + s.spaceVars[index(m)] + s.spaceTables[index(m)];
 }
 
 std::string searchMemoryRefusal(const InstanceShape& shape, const ByteCount& buildScratch,

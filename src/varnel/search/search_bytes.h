@@ -13,15 +13,25 @@
 
 namespace varnel {
 
-// The counts an instance's memory and a search space's depend on, each a sum over the instance.
+// The counts an instance's memory and a search space's depend on, and the bytes of its tables
+// and variables, each rounded array by array as the allocator rounds it (so that a shape is built
+// one table or one run of identical tables at a time).
 struct InstanceShape {
   std::uint64_t vars = 0;
   std::uint64_t domainValues = 0;  // the domain sizes
   std::uint64_t constraints = 0;
   std::uint64_t scopeEntries = 0;  // the arities
   std::uint64_t tuples = 0;        // the tuple counts
-  std::uint64_t tupleEntries = 0;  // arity x tuple count
-  std::uint64_t buckets = 0;       // per table, the domain sizes of its scope
+  ByteCount instanceArrays[2];     // per Measure: the domains, scopes and tuples of the instance
+  ByteCount spaceTables[2];        // per Measure: the tables' constraints in one space
+  ByteCount spaceVars[2];          // per Measure: the variables of one space
+
+  // `count` variables of `domainSize` values each.
+  void addVariables(std::uint64_t count, std::uint64_t domainSize);
+  // `count` tables of `arity` variables and `tuples` tuples whose scope's domain sizes sum to
+  // `buckets`.
+  void addTables(std::uint64_t count, std::uint64_t arity, std::uint64_t tuples,
+                 std::uint64_t buckets);
 };
 
 // The shape of a built instance.
