@@ -104,6 +104,24 @@ class MemoryCheck {
   std::uint64_t physical_;
 };
 
+// Builds an instance in an allocator of its own and keeps a copy of it in the calling thread's
+// pools, stored as the file reader stores one: whatever building it took (problem 1's table, the
+// generator's codes) is given back, and the pools hold the same whether the instance was
+// generated, drawn from a table or read, so `memory:` says the same for all three.
+template <class Build>
+CspInstance* onScratchAllocator(const Build& build) {
+  varnel_allocator* const own = currentAllocator();
+  createThreadAllocator(0);  // the thread's slot now names the scratch allocator
+  varnel_allocator* const scratch = currentAllocator();
+  CspInstance* built = build();
+  platform::threadSlotSet(allocatorTlsIndex, own);
+  CspInstance* copy = copyInstance(*built);
+  platform::threadSlotSet(allocatorTlsIndex, scratch);
+  destroyThreadAllocator();  // the built instance with everything else
+  platform::threadSlotSet(allocatorTlsIndex, own);
+  return copy;
+}
+
 // "cannot open 'FILE': why", the reason from the system.
 std::string cannotOpen(const std::string& file, const std::error_code& why) {
   return "cannot open '" + printableText(file, 0) + "': " + why.message();
@@ -147,19 +165,23 @@ CspInstance* buildInstance(const SolveOptions& o) {
                         tableBytes(o.tableArity, o.tableTuples, o.tableUpper, Measure::resident) +
                             ByteCount(static_cast<std::uint64_t>(o.tableArity)) *
                                 (4 * static_cast<std::uint64_t>(o.tableTuples)));
-    // Problem 1's table: the first draws of the thread's generator.
-    detail::randomState = 1;
-    auto* table = newPooled<TupleTable>(o.tableArity, o.tableTuples, o.tableUpper);
-    table->fillRandom(o.tableUpper);
-    CspInstance* instance = instanceFromTable(*table);
-    deletePooled(table);
-    return instance;
+    return onScratchAllocator([&] {
+      // Problem 1's table: the first draws of the thread's generator.
+      detail::randomState = 1;
+      auto* table = newPooled<TupleTable>(o.tableArity, o.tableTuples, o.tableUpper);
+      table->fillRandom(o.tableUpper);
+      CspInstance* instance = instanceFromTable(*table);
+      deletePooled(table);
+      return instance;
+    });
   }
   std::cout << "instance: model RB vars=" << o.rb.vars << " domain=" << o.rb.domain
             << " arity=" << o.rb.arity << " constraints=" << o.rb.constraints
             << " tightness=" << tightnessText(o.rb.tightness) << " seed=" << o.rb.seed << std::endl;
-  check.exitIfRefused(rbShape(o.rb), rbScratchBytes(o.rb, Measure::resident));
-  return generateRbInstance(o.rb);
+  const InstanceShape shape = rbShape(o.rb);
+  check.exitIfRefused(
+      shape, rbScratchBytes(o.rb, Measure::resident) + instanceBytes(shape, Measure::resident));
+  return onScratchAllocator([&] { return generateRbInstance(o.rb); });
 }
 
 void printRun(const SolveRun& run, std::int64_t frequency) {
