@@ -34,7 +34,7 @@ class FieldReader {
     if (inLine_) {
       while (peek() != kEnd && peek() != '\n') take();
       if (!error_.empty()) return false;
-      if (peek() == '\n') in_->sbumpc();
+      if (peek() == '\n') take();
       inLine_ = false;
     }
     while (in_ != nullptr && in_->sgetc() != kEnd) {
@@ -45,7 +45,7 @@ class FieldReader {
       const int c = skipBlanks();
       if (!error_.empty()) return false;
       if (c != '\n' && c != kEnd) return true;
-      if (c == '\n') in_->sbumpc();
+      if (c == '\n') take();
       inLine_ = false;
     }
     return false;
@@ -82,6 +82,8 @@ class FieldReader {
 
   bool failed() const { return !error_.empty(); }
   const std::string& error() const { return error_; }
+  // Bytes read so far.
+  std::uint64_t consumed() const { return consumed_; }
   // The current line, 1-based; 0 before the first.
   std::int64_t line() const { return line_; }
 
@@ -96,6 +98,7 @@ class FieldReader {
   }
   int peek() { return error_.empty() ? in_->sgetc() : kEnd; }
   int take() {
+    ++consumed_;
     if (++lineBytes_ > kLongestInstanceLine) {
       failAt("the line is longer than " + std::to_string(kLongestInstanceLine) + " bytes");
       return kEnd;
@@ -105,13 +108,13 @@ class FieldReader {
   void skipByteOrderMark() {
     static constexpr unsigned char kMark[] = {0xEF, 0xBB, 0xBF};
     if (in_->sgetc() != kMark[0]) return;
-    in_->sbumpc();
+    take();
     for (int k = 1; k < 3; ++k) {
       if (in_->sgetc() != kMark[k]) {
         failAt("the text starts with the byte \\xEF but not with a UTF-8 byte-order mark");
         return;
       }
-      in_->sbumpc();
+      take();
     }
   }
   // Skips blanks and a comment; returns the next byte left in place: a field's first, '\n', or
@@ -140,6 +143,7 @@ class FieldReader {
   std::string error_;
   std::int64_t line_ = 0;
   std::int64_t lineBytes_ = 0;
+  std::uint64_t consumed_ = 0;
   bool inLine_ = false;  // the current line's end has not been read
 };
 
@@ -157,7 +161,8 @@ bool parseInteger(std::string_view token, std::int64_t low, std::int64_t high, s
 
 class Parser {
  public:
-  Parser(std::istream& in, const InstanceShapeCheck& check) : fields_(in), check_(check) {}
+  Parser(std::istream& in, const InstanceShapeCheck& check, std::uint64_t size)
+      : fields_(in), check_(check), size_(size) {}
 
   InstanceReadResult run() {
     InstanceReadResult result;
@@ -309,6 +314,9 @@ class Parser {
     if (twice != sorted.end()) {
       return fail("variable " + std::to_string(*twice) + " appears twice in the table's scope");
     }
+    // A tuple count is checked against the rest of the text first, so that a cut file is told
+    // as such rather than refused for the memory its count would take.
+    if (!claimFits(count, 2 * arity, "tuple lines")) return false;
     // The counts claimed so far, this table's included, against the caller's limits.
     std::uint64_t buckets = 0;
     for (const std::int32_t v : scope) {
@@ -371,8 +379,21 @@ class Parser {
     return true;
   }
 
+  // A count of `items` lines of at least `lineBytes` bytes each, against what is left of a text
+  // of known size.
+  bool claimFits(std::int64_t items, std::int64_t lineBytes, const char* what) {
+    if (size_ == 0) return true;
+    const std::uint64_t left = size_ > fields_.consumed() ? size_ - fields_.consumed() : 0;
+    if (static_cast<std::uint64_t>(items) <= left / static_cast<std::uint64_t>(lineBytes)) {
+      return true;
+    }
+    return fail(std::to_string(items) + " " + what + " cannot fit in the " + std::to_string(left) +
+                " bytes left in the file");
+  }
+
   FieldReader fields_;
   const InstanceShapeCheck& check_;
+  std::uint64_t size_;  // bytes of the whole text; 0 when unknown
   CspInstance* instance_ = nullptr;
   std::vector<std::vector<std::int64_t>> domains_;
   InstanceShape shape_;
@@ -404,7 +425,18 @@ std::string printableText(std::string_view text, std::size_t limit) {
 }
 
 InstanceReadResult readInstance(std::istream& in, const InstanceShapeCheck& check) {
-  return Parser(in, check).run();
+  // The size, when the stream can tell it (a file, a string; not a pipe).
+  std::uint64_t size = 0;
+  const std::streampos start = in.tellg();
+  if (start != std::streampos(-1) && in.seekg(0, std::ios::end)) {
+    const std::streampos end = in.tellg();
+    if (end != std::streampos(-1) && end > start) size = static_cast<std::uint64_t>(end - start);
+  }
+  if (start != std::streampos(-1)) {
+    in.clear();
+    in.seekg(start);
+  }
+  return Parser(in, check, size).run();
 }
 
 void writeInstance(std::ostream& out, const CspInstance& instance, const std::string& comment) {
