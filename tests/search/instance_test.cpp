@@ -155,6 +155,8 @@ TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
       {"--arity 1 --domain 16777216 --tightness 0.999", 1, "bytes needed by this run"},
       {"--vars 10000000 --arity 1 --domain 16777216 --constraints 0", 1,
        "bytes needed by this run"},
+      {"--vars 10 --domain 4000 --tightness 0 --constraints 30 --threads 1 --split-mem", 1,
+       "bytes needed by each worker, above its budget of"},
   };
   for (const auto& c : cases) {
     const BenchRun run = runBench(c.args, std::uint64_t(1) << 30);
