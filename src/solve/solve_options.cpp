@@ -40,29 +40,41 @@ Depth-first search over positive table constraints, every domain kept generalise
 left x = its smallest value, right x != that value.
 
 The instance (model RB, drawn from the library's generator; the same options give the same one):
-  --vars N            variables (default 30)
-  --domain D          values per variable, 0 .. D-1 (default 10)
-  --arity K           variables per constraint, distinct (default 2)
-  --constraints M     constraints (default 120)
+  --vars N            variables, 1 to 10000000 (default 30)
+  --domain D          values per variable, 0 .. D-1; D from 1 to 16777216 (default 10)
+  --arity K           variables per constraint, distinct; 1 to 24 and at most --vars, with
+                      D^K at most 16777216 (default 2)
+  --constraints M     constraints, 0 to 10000000 (default 120)
   --tightness P       fraction of the D^K tuples each table forbids, 0 to 1 (default 0.5)
   --seed S            generator state before the first draw, 0 to 4294967295 (default 1)
-  --table A,T,U       instead: problem 1's table (arity A, T tuples, values 0 .. U-1) as one
-                      constraint over A variables
-  --instance FILE     instead: read the instance from FILE (format in docs/search.md)
+  --table A,T,U       instead: problem 1's table (arity A from 1 to 64, T tuples from 1 to
+                      100000000, values 0 .. U-1 with U from 1 to 32768) as one constraint
+                      over A variables
+  --instance FILE     instead: read the instance from FILE (format and limits in
+                      docs/search.md)
   --write-instance FILE  write the instance to FILE before solving
+  The six model options apply to the generated instance only: with --table or --instance
+  they are refused. A file name may not be empty.
 
 The search:
   --all               count every solution (default: stop at the first)
-  --node-limit N      stop after N nodes (default 0: no limit)
-  --threads N         N workers solve the same instance at once, each in its own allocator,
-                      then the main thread alone; prints per-thread times, ratio and power
+  --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit)
+  --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
+                      allocator, then the main thread alone; prints per-thread times, ratio
+                      and power
   --split-mem         with --threads: each worker confined to its share of physical memory
   --help              this text
   --version           the version
 
-Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, 2 a bad option or a
-malformed instance file (the message names the line), 3 a worker thread refused, 4 the workers
-counted differently from the main thread (a fault: every run of one instance walks one tree).
+Before building anything, the instance and every worker's search space are counted from the
+options (or the file's counts as they are read): a run above physical memory, or a worker's
+space above its --split-mem budget, is refused at once.
+
+Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, or refused before the
+start ("Error: no more memory: N bytes needed ..."), 2 a bad option or a malformed instance
+file (the message names the line), 3 a worker thread refused, 4 the workers counted
+differently from the main thread (a fault: every run of one instance walks one tree), 5 the
+report could not be written to standard output.
 )";
 }
 
