@@ -92,7 +92,10 @@ class MemoryCheck {
   }
   void exitIfRefused(const InstanceShape& shape, const ByteCount& buildScratch) const {
     const std::string message = refusal(shape, buildScratch);
-    if (message.empty()) return;
+    if (!message.empty()) exitRefused(message);
+  }
+  // The refusal's line on standard error, standard output flushed first, and exit 1.
+  [[noreturn]] static void exitRefused(const std::string& message) {
     std::cout.flush();
     std::cerr << message << std::endl;
     std::exit(1);
@@ -138,11 +141,7 @@ CspInstance* readInstanceFile(const std::string& path, const MemoryCheck& check)
   if (!file) exitUsage(cannotOpen(path, std::error_code(errno, std::generic_category())));
   InstanceReadResult read =
       readInstance(file, [&](const InstanceShape& shape) { return check.refusal(shape, 0); });
-  if (read.outOfMemory) {
-    std::cout.flush();
-    std::cerr << read.error << std::endl;
-    std::exit(1);
-  }
+  if (read.outOfMemory) MemoryCheck::exitRefused(read.error);
   if (read.instance == nullptr) {
     exitUsage(printableText(path, 0) + ":" + std::to_string(read.line) + ": " + read.error);
   }

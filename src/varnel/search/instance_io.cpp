@@ -410,9 +410,7 @@ std::string printableText(std::string_view text, std::size_t limit) {
   std::string out;
   for (std::size_t k = 0; k < shown; ++k) {
     const auto byte = static_cast<unsigned char>(text[k]);
-    if (byte == '\\') {
-      out += "\\\\";
-    } else if (byte >= 0x20 && byte < 0x7f) {
+    if (byte >= 0x20 && byte < 0x7f) {
       out += static_cast<char>(byte);
     } else {
       out += "\\x";

@@ -46,8 +46,9 @@ InstanceReadResult readInstance(std::istream& in, const InstanceShapeCheck& chec
 // in a comment line after the header.
 void writeInstance(std::ostream& out, const CspInstance& instance, const std::string& comment);
 
-// `text` fit for a terminal line: every byte outside printable ASCII as \xNN, a backslash as
-// \\, and at most `limit` bytes of it (then "..."); limit 0: all of it.
+// `text` fit for a terminal line: every byte outside printable ASCII as \xNN (a backslash
+// stays as it is, so that Windows paths read as typed), and at most `limit` bytes of it (then
+// "..."); limit 0: all of it.
 std::string printableText(std::string_view text, std::size_t limit = 40);
 
 }  // namespace varnel
