@@ -179,13 +179,15 @@ class Parser {
   }
 
  private:
+  // Keeps the first problem; the reader's own (a control byte, a line too long) comes first in
+  // the result, so a message made after it is never shown.
   bool fail(const std::string& why) {
     if (error_.empty()) error_ = why;
     return false;
   }
   bool expectLine(const char* what) {
     if (fields_.nextLine()) return true;
-    return fields_.failed() || fail(std::string("the file ends where ") + what + " was expected");
+    return fail(std::string("the file ends where ") + what + " was expected");
   }
   bool keyword(const char* word) {
     std::string_view first;
@@ -194,7 +196,7 @@ class Parser {
     return true;
   }
   bool fewerFields(const char* word) {
-    return fields_.failed() || fail("wrong number of fields on a '" + std::string(word) + "' line");
+    return fail("wrong number of fields on a '" + std::string(word) + "' line");
   }
   // The next field, an integer within [low, high]; `word` names the line when it is missing.
   bool integer(const char* word, std::int64_t low, std::int64_t high, const char* what,
@@ -209,7 +211,7 @@ class Parser {
   }
   bool lineEnds(const char* word) {
     if (fields_.countRest() == 0) return !fields_.failed();
-    return fields_.failed() || fail("wrong number of fields on a '" + std::string(word) + "' line");
+    return fail("wrong number of fields on a '" + std::string(word) + "' line");
   }
 
   bool readModel() {
