@@ -9,16 +9,16 @@
 #include "driver/report.h"
 #include "driver/run_limits.h"
 #include "driver/usage.h"
+#include "varnel/platform/standard_output.h"
 
 int main(int argc, char** argv) {
   using namespace varnel::driver;
-  if (answerInformationRequest(argc, argv)) return 0;
+  if (answerInformationRequest(argc, argv)) return varnel::finishStandardOutput(0);
   const RunParameters p = parseCommandLine(argc, argv);
   printRunLine(p);
   if (p.pb < 0 || p.pb > 2) {
     std::printf("type de probleme inconnu\n");
-    std::fflush(stdout);
-    return 0;
+    return varnel::finishStandardOutput(0);
   }
   if (const std::string error = invalidParameterMessage(p); !error.empty()) {
     std::cerr << error << std::endl;
@@ -38,5 +38,5 @@ int main(int argc, char** argv) {
       break;
   }
   printSeparator();
-  return 0;
+  return varnel::finishStandardOutput(0);
 }

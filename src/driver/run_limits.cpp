@@ -12,56 +12,14 @@
 #include "varnel/containers/array.h"
 #include "varnel/containers/collection.h"
 #include "varnel/containers/set.h"
-#include "varnel/containers/succession_int.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/memory_arena.h"
 #include "varnel/platform/platform.h"
 #include "varnel/table/gac4r_table_ct.h"
+#include "varnel/table/table_bytes.h"
 #include "varnel/table/tuple_table.h"
 
 namespace varnel::driver {
-
-// --- ByteCount --------------------------------------------------------------------------------
-
-ByteCount& ByteCount::operator+=(const ByteCount& other) {
-  low_ += other.low_;
-  high_ += other.high_ + (low_ < other.low_ ? 1 : 0);
-  return *this;
-}
-
-ByteCount operator*(const ByteCount& a, std::uint64_t factor) {
-  // The low word times the factor in 32-bit halves, carrying into the high word.
-  constexpr std::uint64_t kHalf = 0xFFFFFFFFu;
-  const std::uint64_t a0 = a.low_ & kHalf, a1 = a.low_ >> 32;
-  const std::uint64_t b0 = factor & kHalf, b1 = factor >> 32;
-  const std::uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
-  const std::uint64_t middle = (p00 >> 32) + (p01 & kHalf) + (p10 & kHalf);
-  ByteCount product;
-  product.low_ = (middle << 32) | (p00 & kHalf);
-  product.high_ = a.high_ * factor + p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32);
-  return product;
-}
-
-std::string ByteCount::toString() const {
-  // Long division by 10 over four 32-bit limbs, most significant first.
-  std::uint32_t limbs[4] = {
-      static_cast<std::uint32_t>(high_ >> 32), static_cast<std::uint32_t>(high_),
-      static_cast<std::uint32_t>(low_ >> 32), static_cast<std::uint32_t>(low_)};
-  std::string digits;
-  do {
-    std::uint64_t remainder = 0;
-    bool zero = true;
-    for (std::uint32_t& limb : limbs) {
-      const std::uint64_t current = (remainder << 32) | limb;
-      limb = static_cast<std::uint32_t>(current / 10);
-      remainder = current % 10;
-      zero = zero && limb == 0;
-    }
-    digits.insert(digits.begin(), static_cast<char>('0' + remainder));
-    if (zero) break;
-  } while (true);
-  return digits;
-}
 
 // --- Needs ------------------------------------------------------------------------------------
 
@@ -71,45 +29,12 @@ namespace {
 constexpr std::uint64_t kLookupCapacity = 10000;
 constexpr std::uint64_t kLookupSlots = 4 * std::bit_floor(kLookupCapacity);
 
-// `count` elements of `size` bytes: as written, or as the block that holds them.
-ByteCount arrayBytes(std::uint64_t count, std::uint64_t size, Measure m) {
-  if (count == 0) return 0;
-  const std::uint64_t bytes = count * size;  // counts stay below 2^33, sizes at 8 or less
-  if (m == Measure::resident || bytes > kLargestBlockBytes) return bytes;
-  return blockBytesOf(sizeClassOf(bytes));
-}
-
-// An array that the run takes but may never write: only carved.
-ByteCount unwrittenBytes(std::uint64_t count, std::uint64_t size, Measure m) {
-  return m == Measure::carved ? arrayBytes(count, size, m) : 0;
-}
-
-// One pooled object of type T.
-template <class T>
-ByteCount objectBytes(Measure m) {
-  return m == Measure::resident ? sizeof(T) : blockBytesOf(kSizeClassOf<T>);
-}
-
 // The main thread's share of each worker: its runner and thread record on the general heap, and
 // their entries in the runner, record and time tables.
 constexpr std::uint64_t kWorkerRecordBytes =
     sizeof(AllocatorRunner) + sizeof(ThreadRecord) + 3 * sizeof(void*);
 
 }  // namespace
-
-ByteCount tableBytes(std::int32_t arity, std::int32_t numTuples, std::int32_t upper, Measure m) {
-  const auto columns = static_cast<std::uint64_t>(arity);
-  const auto tuples = static_cast<std::uint64_t>(numTuples);
-  const auto valueRoom = static_cast<std::uint64_t>(std::min(upper, numTuples));
-  // A column: its value index (every slot written, items only as values appear: one at least),
-  // its table of value lists (likewise), and the lists, which hold every tuple number once.
-  const ByteCount column =
-      objectBytes<TableColumn>(m) + arrayBytes(4 * std::bit_floor(valueRoom), 4, m) +
-      (m == Measure::carved ? arrayBytes(valueRoom, 8, m) * 2 : ByteCount(2 * 8)) +
-      objectBytes<SuccessionInt>(m) + ByteCount(tuples) * 4;
-  return objectBytes<TupleTable>(m) + arrayBytes(tuples, 8, m) + arrayBytes(columns, 8, m) +
-         column * columns + arrayBytes(columns, 4, m) * tuples;
-}
 
 ByteCount reductionBytes(std::int32_t arity, std::int32_t numTuples, Measure m) {
   const auto variables = static_cast<std::uint64_t>(arity);
@@ -177,17 +102,13 @@ Refusal checkRunLimits(const RunParameters& p, const MachineLimits& machine) {
   }
 
   if (machine.physicalMemory != 0 && total.exceeds(machine.physicalMemory)) {
-    return {1, "Error: no more memory: " + total.toString() +
-                   " bytes needed by this run, above the " +
-                   std::to_string(machine.physicalMemory) + " bytes of physical memory"};
+    return {1, neededAbovePhysicalMemory(total, machine.physicalMemory)};
   }
   if (workers && p.mem > 0) {
     const std::uint64_t budget =
         roundUpToWord(perThreadBudget(p.numThreads, true, machine.physicalMemory));
     if (perWorker.exceeds(budget)) {
-      return {1, "Error: no more memory: " + perWorker.toString() +
-                     " bytes needed by each worker, above its budget of " + std::to_string(budget) +
-                     " bytes"};
+      return {1, neededAboveWorkerBudget(perWorker, budget)};
     }
   }
   if (workers && threads + 1 > machine.maxThreads) {

@@ -8,42 +8,11 @@
 #include <string>
 
 #include "driver/cli.h"
+#include "varnel/memory/byte_count.h"
+#include "varnel/table/table_bytes.h"
 
 namespace varnel::driver {
 
-// A byte count of up to 128 bits. The needs multiply up to three arguments of 2^31 each (2^31
-// workers over a table of 2^31 x 2^31 entries), which 64 bits cannot hold; they never approach
-// 2^128, so neither operation checks the high word.
-class ByteCount {
- public:
-  constexpr ByteCount(std::uint64_t bytes = 0) : high_(0), low_(bytes) {}
-
-  ByteCount& operator+=(const ByteCount& other);
-  friend ByteCount operator+(ByteCount a, const ByteCount& b) { return a += b; }
-  friend ByteCount operator*(const ByteCount& a, std::uint64_t factor);
-
-  // True when the count is larger than `limit`.
-  bool exceeds(std::uint64_t limit) const { return high_ != 0 || low_ > limit; }
-  // The count in plain decimal.
-  std::string toString() const;
-
- private:
-  std::uint64_t high_;
-  std::uint64_t low_;
-};
-
-// How a need counts its bytes. Both are lower bounds, so that no run that fits is refused.
-enum class Measure {
-  // The bytes the run writes: a lower bound of the physical memory it occupies.
-  resident,
-  // The blocks the allocators hand out, each rounded up to its size class, written or not: a
-  // lower bound of memoryConsumption and of what a worker's budget pays for.
-  carved,
-};
-
-// Problem 1: the main thread's table of `arity` columns and `numTuples` tuples of values below
-// `upper`, filled. All arguments >= 1.
-ByteCount tableBytes(std::int32_t arity, std::int32_t numTuples, std::int32_t upper, Measure m);
 // Problem 1: one timed reduction's constraint over that table, built and reduced.
 ByteCount reductionBytes(std::int32_t arity, std::int32_t numTuples, Measure m);
 // Problem 0: one worker's collection.

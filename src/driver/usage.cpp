@@ -37,6 +37,8 @@ Exit codes:
   2  an argument outside what the chosen problem accepts; only the run line
      is printed ("Error: invalid argument ...")
   3  the system refused to create a worker thread, or cannot run that many
+  5  standard output could not be written (a full disk, a closed descriptor):
+     the report is lost ("Error: standard output could not be written: why")
 
 Examples:
   varnel-bench 0 2                  problem 0 with two worker threads

@@ -1,24 +1,32 @@
 // varnel-solve: builds or reads one instance, then solves it by depth-first search on the main
 // thread, or on N workers at once and then on the main thread alone, and prints the counts, the
 // time and the nodes per second (with workers, also the driver's scalability lines).
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "driver/report.h"
 #include "driver/runner.h"
 #include "solve/solve_options.h"
 #include "varnel/memory/allocator.h"
+#include "varnel/memory/byte_count.h"
+#include "varnel/memory/memory_arena.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/clock.h"
 #include "varnel/platform/platform.h"
+#include "varnel/platform/standard_output.h"
 #include "varnel/search/dfs.h"
 #include "varnel/search/instance_io.h"
 #include "varnel/search/rb_instance.h"
+#include "varnel/search/search_bytes.h"
 #include "varnel/table/next_random.h"
+#include "varnel/table/table_bytes.h"
 #include "varnel/table/tuple_table.h"
 #include "varnel/version.h"
 
@@ -69,36 +77,110 @@ class SolveRunner final : public driver::AllocatorRunner {
   std::exit(kExitUsage);
 }
 
-CspInstance* buildInstance(const SolveOptions& o) {
-  if (!o.instanceFile.empty()) {
-    std::ifstream file(o.instanceFile);
-    if (!file) exitUsage("cannot open instance file " + o.instanceFile);
-    InstanceReadResult read = readInstance(file);
-    if (read.instance == nullptr) {
-      exitUsage(o.instanceFile + ":" + std::to_string(read.line) + ": " + read.error);
-    }
-    std::cout << "instance: file " << o.instanceFile << std::endl;
-    if (read.droppedTuples > 0) {
-      std::cout << "dropped tuples: " << read.droppedTuples
-                << " (a value outside its variable's domain)" << std::endl;
-    }
-    return read.instance;
+// Refuses a request that cannot fit, from its counts, before anything large is built: the
+// instance, `spaces` search spaces at once (the workers, or the main thread's one) and, with
+// --split-mem, each worker's space against its budget.
+class MemoryCheck {
+ public:
+  explicit MemoryCheck(const SolveOptions& o)
+      : spaces_(o.threads > 0 ? static_cast<std::uint64_t>(o.threads) : 1),
+        budget_(o.splitMem ? roundUpToWord(driver::perThreadBudget(o.threads, true)) : 0),
+        physical_(platform::totalPhysicalMemory()) {}
+  // The "no more memory" line, or empty when the run fits.
+  std::string refusal(const InstanceShape& shape, const ByteCount& buildScratch) const {
+    return searchMemoryRefusal(shape, buildScratch, spaces_, budget_, physical_);
   }
+  void exitIfRefused(const InstanceShape& shape, const ByteCount& buildScratch) const {
+    const std::string message = refusal(shape, buildScratch);
+    if (!message.empty()) exitRefused(message);
+  }
+  // The refusal's line on standard error, standard output flushed first, and exit 1.
+  [[noreturn]] static void exitRefused(const std::string& message) {
+    std::cout.flush();
+    std::cerr << message << std::endl;
+    std::exit(1);
+  }
+
+ private:
+  std::uint64_t spaces_;
+  std::uint64_t budget_;
+  std::uint64_t physical_;
+};
+
+// Builds an instance in an allocator of its own and keeps a copy of it in the calling thread's
+// pools, stored as the file reader stores one: whatever building it took (problem 1's table, the
+// generator's codes) is given back, and the pools hold the same whether the instance was
+// generated, drawn from a table or read, so `memory:` says the same for all three.
+template <class Build>
+CspInstance* onScratchAllocator(const Build& build) {
+  varnel_allocator* const own = currentAllocator();
+  createThreadAllocator(0);  // the thread's slot now names the scratch allocator
+  varnel_allocator* const scratch = currentAllocator();
+  CspInstance* built = build();
+  platform::threadSlotSet(allocatorTlsIndex, own);
+  CspInstance* copy = copyInstance(*built);
+  platform::threadSlotSet(allocatorTlsIndex, scratch);
+  destroyThreadAllocator();  // the built instance with everything else
+  platform::threadSlotSet(allocatorTlsIndex, own);
+  return copy;
+}
+
+// "cannot open 'FILE': why", the reason from the system.
+std::string cannotOpen(const std::string& file, const std::error_code& why) {
+  return "cannot open '" + printableText(file, 0) + "': " + why.message();
+}
+
+CspInstance* readInstanceFile(const std::string& path, const MemoryCheck& check) {
+  std::error_code status;
+  if (std::filesystem::is_directory(path, status)) {
+    exitUsage(cannotOpen(path, std::make_error_code(std::errc::is_a_directory)));
+  }
+  // Binary: the reader takes LF and CRLF itself, and a text-mode stream on Windows would stop
+  // at a Ctrl-Z byte.
+  std::ifstream file(path, std::ios::binary);
+  if (!file) exitUsage(cannotOpen(path, std::error_code(errno, std::generic_category())));
+  InstanceReadResult read =
+      readInstance(file, [&](const InstanceShape& shape) { return check.refusal(shape, 0); });
+  if (read.outOfMemory) MemoryCheck::exitRefused(read.error);
+  if (read.instance == nullptr) {
+    exitUsage(printableText(path, 0) + ":" + std::to_string(read.line) + ": " + read.error);
+  }
+  std::cout << "instance: file " << printableText(path, 0) << std::endl;
+  if (read.droppedTuples > 0) {
+    std::cout << "dropped tuples: " << read.droppedTuples
+              << " (a value outside its variable's domain)" << std::endl;
+  }
+  return read.instance;
+}
+
+CspInstance* buildInstance(const SolveOptions& o) {
+  const MemoryCheck check(o);
+  if (!o.instanceFile.empty()) return readInstanceFile(o.instanceFile, check);
   if (o.fromTable) {
-    // Problem 1's table: the first draws of the thread's generator.
-    detail::randomState = 1;
-    auto* table = newPooled<TupleTable>(o.tableArity, o.tableTuples, o.tableUpper);
-    table->fillRandom(o.tableUpper);
-    CspInstance* instance = instanceFromTable(*table);
-    deletePooled(table);
     std::cout << "instance: problem 1 table arity=" << o.tableArity
               << " numTuples=" << o.tableTuples << " upper=" << o.tableUpper << std::endl;
-    return instance;
+    // The table and the rows instanceFromTable copies out of it.
+    check.exitIfRefused(tableShape(o.tableArity, o.tableTuples),
+                        tableBytes(o.tableArity, o.tableTuples, o.tableUpper, Measure::resident) +
+                            ByteCount(static_cast<std::uint64_t>(o.tableArity)) *
+                                (4 * static_cast<std::uint64_t>(o.tableTuples)));
+    return onScratchAllocator([&] {
+      // Problem 1's table: the first draws of the thread's generator.
+      detail::randomState = 1;
+      auto* table = newPooled<TupleTable>(o.tableArity, o.tableTuples, o.tableUpper);
+      table->fillRandom(o.tableUpper);
+      CspInstance* instance = instanceFromTable(*table);
+      deletePooled(table);
+      return instance;
+    });
   }
   std::cout << "instance: model RB vars=" << o.rb.vars << " domain=" << o.rb.domain
             << " arity=" << o.rb.arity << " constraints=" << o.rb.constraints
-            << " tightness=" << o.rb.tightness << " seed=" << o.rb.seed << std::endl;
-  return generateRbInstance(o.rb);
+            << " tightness=" << tightnessText(o.rb.tightness) << " seed=" << o.rb.seed << std::endl;
+  const InstanceShape shape = rbShape(o.rb);
+  check.exitIfRefused(
+      shape, rbScratchBytes(o.rb, Measure::resident) + instanceBytes(shape, Measure::resident));
+  return onScratchAllocator([&] { return generateRbInstance(o.rb); });
 }
 
 void printRun(const SolveRun& run, std::int64_t frequency) {
@@ -126,22 +208,29 @@ int main(int argc, char** argv) {
   if (!parseSolveOptions(argc, argv, &o, &error)) exitUsage(error);
   if (o.help) {
     std::cout << solveUsage();
-    return 0;
+    return finishStandardOutput(0);
   }
   if (o.version) {
     std::cout << "varnel-solve " << VARNEL_VERSION << std::endl;
-    return 0;
+    return finishStandardOutput(0);
   }
   CspInstance* instance = buildInstance(o);
   std::cout << "variables: " << instance->varCount()
             << " constraints: " << instance->constraintCount()
             << " tuples: " << instance->totalTuples() << std::endl;
   if (!o.writeInstanceFile.empty()) {
-    std::ofstream file(o.writeInstanceFile);
+    std::ofstream file(o.writeInstanceFile, std::ios::binary);
+    if (!file) {
+      exitUsage("cannot write '" + printableText(o.writeInstanceFile, 0) +
+                "': " + std::error_code(errno, std::generic_category()).message());
+    }
     writeInstance(file, *instance, "written by varnel-solve");
     file.flush();
-    if (!file) exitUsage("cannot write instance file " + o.writeInstanceFile);
-    std::cout << "written: " << o.writeInstanceFile << std::endl;
+    if (!file) {
+      exitUsage("cannot write '" + printableText(o.writeInstanceFile, 0) +
+                "': " + std::error_code(errno, std::generic_category()).message());
+    }
+    std::cout << "written: " << printableText(o.writeInstanceFile, 0) << std::endl;
   }
   SearchOptions search;
   search.allSolutions = o.allSolutions;
@@ -155,7 +244,7 @@ int main(int argc, char** argv) {
     printRun(run, frequency);
     std::cout << "memory: " << memoryConsumption(currentAllocator()) << " bytes" << std::endl;
     deletePooled(instance);
-    return 0;
+    return finishStandardOutput(0);
   }
 
   const std::int32_t n = o.threads;
@@ -185,7 +274,7 @@ int main(int argc, char** argv) {
   delete[] times;
   driver::deleteRunners(runners, n);
   deletePooled(instance);
-  return agree ? 0 : 4;
+  return finishStandardOutput(agree ? 0 : 4);
 }
 
 }  // namespace varnel::solve

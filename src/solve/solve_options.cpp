@@ -1,10 +1,13 @@
 // Parsing varnel-solve's options: "--name value" or "--name=value", every number checked whole.
 #include "solve/solve_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
+
+#include "varnel/search/instance_io.h"
 
 namespace varnel::solve {
 namespace {
@@ -37,29 +40,41 @@ Depth-first search over positive table constraints, every domain kept generalise
 left x = its smallest value, right x != that value.
 
 The instance (model RB, drawn from the library's generator; the same options give the same one):
-  --vars N            variables (default 30)
-  --domain D          values per variable, 0 .. D-1 (default 10)
-  --arity K           variables per constraint, distinct (default 2)
-  --constraints M     constraints (default 120)
+  --vars N            variables, 1 to 10000000 (default 30)
+  --domain D          values per variable, 0 .. D-1; D from 1 to 16777216 (default 10)
+  --arity K           variables per constraint, distinct; 1 to 24 and at most --vars, with
+                      D^K at most 16777216 (default 2)
+  --constraints M     constraints, 0 to 10000000 (default 120)
   --tightness P       fraction of the D^K tuples each table forbids, 0 to 1 (default 0.5)
   --seed S            generator state before the first draw, 0 to 4294967295 (default 1)
-  --table A,T,U       instead: problem 1's table (arity A, T tuples, values 0 .. U-1) as one
-                      constraint over A variables
-  --instance FILE     instead: read the instance from FILE (format in docs/search.md)
+  --table A,T,U       instead: problem 1's table (arity A from 1 to 64, T tuples from 1 to
+                      100000000, values 0 .. U-1 with U from 1 to 32768) as one constraint
+                      over A variables
+  --instance FILE     instead: read the instance from FILE (format and limits in
+                      docs/search.md)
   --write-instance FILE  write the instance to FILE before solving
+  The six model options apply to the generated instance only: with --table or --instance
+  they are refused. A file name may not be empty.
 
 The search:
   --all               count every solution (default: stop at the first)
-  --node-limit N      stop after N nodes (default 0: no limit)
-  --threads N         N workers solve the same instance at once, each in its own allocator,
-                      then the main thread alone; prints per-thread times, ratio and power
+  --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit)
+  --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
+                      allocator, then the main thread alone; prints per-thread times, ratio
+                      and power
   --split-mem         with --threads: each worker confined to its share of physical memory
   --help              this text
   --version           the version
 
-Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, 2 a bad option or a
-malformed instance file (the message names the line), 3 a worker thread refused, 4 the workers
-counted differently from the main thread (a fault: every run of one instance walks one tree).
+Before building anything, the instance and every worker's search space are counted from the
+options (or the file's counts as they are read): a run above physical memory, or a worker's
+space above its --split-mem budget, is refused at once.
+
+Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, or refused before the
+start ("Error: no more memory: N bytes needed ..."), 2 a bad option or a malformed instance
+file (the message names the line), 3 a worker thread refused, 4 the workers counted
+differently from the main thread (a fault: every run of one instance walks one tree), 5 the
+report could not be written to standard output.
 )";
 }
 
@@ -76,6 +91,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       name.resize(equals);
       hasValue = true;
     }
+    o.given.push_back(name);
     auto flag = [&]() {
       if (hasValue) *error = "option " + name + " takes no value";
       return !hasValue;
@@ -93,7 +109,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       if (!next()) return false;
       if (!parseInt(value, low, high, out)) {
         *error = "option " + name + " expects an integer from " + std::to_string(low) + " to " +
-                 std::to_string(high) + ", not '" + value + "'";
+                 std::to_string(high) + ", not '" + printableText(value) + "'";
         return false;
       }
       return true;
@@ -129,7 +145,8 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       if (!next()) return false;
       if (!parseDouble(value, &o.rb.tightness) || !(o.rb.tightness >= 0) ||
           !(o.rb.tightness <= 1)) {
-        *error = "option --tightness expects a number from 0 to 1, not '" + value + "'";
+        *error =
+            "option --tightness expects a number from 0 to 1, not '" + printableText(value) + "'";
         return false;
       }
     } else if (name == "--seed") {
@@ -156,7 +173,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
           !parseInt(value.substr(c1 + 1, c2 - c1 - 1), 1, 100000000, &tuples) ||
           !parseInt(value.substr(c2 + 1), 1, 32768, &upper)) {
         *error = "option --table expects ARITY,TUPLES,UPPER (1-64, 1-100000000, 1-32768), not '" +
-                 value + "'";
+                 printableText(value) + "'";
         return false;
       }
       o.fromTable = true;
@@ -164,7 +181,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       o.tableTuples = static_cast<std::int32_t>(tuples);
       o.tableUpper = static_cast<std::int32_t>(upper);
     } else {
-      *error = "unknown option '" + name + "' (see --help)";
+      *error = "unknown option '" + printableText(name) + "' (see --help)";
       return false;
     }
   }
@@ -176,6 +193,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--split-mem applies to the workers of --threads";
     return false;
   }
+  if (!validateSolveOptions(o, error)) return false;
   if (o.instanceFile.empty() && !o.fromTable) {
     const std::string problem = rbParameterProblem(o.rb);
     if (!problem.empty()) {
@@ -184,6 +202,56 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     }
   }
   return true;
+}
+
+bool validateSolveOptions(const SolveOptions& o, std::string* error) {
+  const auto given = [&](const char* name) {
+    return std::find(o.given.begin(), o.given.end(), name) != o.given.end();
+  };
+  for (const char* name : {"--instance", "--write-instance"}) {
+    const std::string& file = name[2] == 'i' ? o.instanceFile : o.writeInstanceFile;
+    if (given(name) && file.empty()) {
+      *error = std::string("option ") + name + " needs a file name, not an empty one";
+      return false;
+    }
+  }
+  if (o.fromTable || !o.instanceFile.empty()) {
+    for (const char* name :
+         {"--vars", "--domain", "--arity", "--constraints", "--tightness", "--seed"}) {
+      if (given(name)) {
+        *error = std::string("option ") + name + " shapes the generated instance; " +
+                 (o.fromTable ? "--table" : "--instance") + " gives another one";
+        return false;
+      }
+    }
+    return true;
+  }
+  const RbParameters& p = o.rb;
+  if (p.arity > p.vars) {
+    *error = "--arity " + std::to_string(p.arity) + " is above --vars " + std::to_string(p.vars);
+    return false;
+  }
+  // d^k exactly while it stays within 64 bits, which covers every value near the limit.
+  std::uint64_t span = 1;
+  bool exact = true;
+  for (std::int32_t i = 0; i < p.arity && exact; ++i) {
+    exact = span <= UINT64_MAX / static_cast<std::uint64_t>(p.domain);
+    span *= exact ? static_cast<std::uint64_t>(p.domain) : 1;
+  }
+  if (!exact || span > static_cast<std::uint64_t>(kLargestTableSpan)) {
+    *error =
+        "--domain^--arity = " +
+        (exact ? std::to_string(span) : std::to_string(p.domain) + "^" + std::to_string(p.arity)) +
+        " is above " + std::to_string(kLargestTableSpan);
+    return false;
+  }
+  return true;
+}
+
+std::string tightnessText(double tightness) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, tightness);
+  return ec == std::errc() ? std::string(text, end) : std::to_string(tightness);
 }
 
 }  // namespace varnel::solve

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "varnel/search/rb_instance.h"
 
@@ -21,13 +22,23 @@ struct SolveOptions {
   std::int32_t threads = 0;     // --threads: workers besides the main thread's run
   bool splitMem = false;        // --split-mem
   bool help = false;
-  bool version = false;  // --version
+  bool version = false;            // --version
+  std::vector<std::string> given;  // every option named on the command line, in order
 };
 
 // Reads argv[1..argc-1]. On a mistake returns false with the message for standard error in
 // `error`.
 bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
                        std::string* error);
+
+// The checks that need the whole command line, made once parsing is done: file names that are
+// not empty, no instance option that the chosen source would ignore, and the model's ranges
+// named by option and value. On a mistake returns false with the message in `error`.
+bool validateSolveOptions(const SolveOptions& options, std::string* error);
+
+// "--tightness" as written on the instance line: the shortest text that reads back as the same
+// double, so that the line reruns the very same instance.
+std::string tightnessText(double tightness);
 
 // The --help text.
 const char* solveUsage();

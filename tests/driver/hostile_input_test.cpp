@@ -144,4 +144,22 @@ TEST(HostileCommandLine, SmallestValidTableRunsToItsReportWithoutAnError) {
   EXPECT_NE(o.out.find("\nthread 0 time: "), std::string::npos) << "one worker's time expected";
 }
 
+TEST(HostileCommandLine, AReportThatCannotBeWrittenIsNotASuccess) {
+#if !defined(WIFEXITED)
+  GTEST_SKIP() << "no /dev/full to write to";
+#else
+  const std::string err = ::testing::TempDir() + "varnel_bench_full.err";
+  for (const char* args : {"1 1 0 3 10 4", "3", "--version"}) {
+    const int status = std::system(
+        ("\"" VARNEL_BENCH_PATH "\" " + std::string(args) + " >/dev/full 2>" + err).c_str());
+    EXPECT_EQ(varnel::testing::detail::exitCodeOf(status), 5) << args;
+    EXPECT_NE(varnel::testing::detail::readWholeFile(err).find(
+                  "Error: standard output could not be written"),
+              std::string::npos)
+        << args;
+  }
+  std::remove(err.c_str());
+#endif
+}
+
 }  // namespace

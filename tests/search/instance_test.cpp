@@ -5,13 +5,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "driver/run_bench.h"
 #include "varnel/memory/pooled.h"
+#include "varnel/platform/platform.h"
 #include "varnel/search/instance_io.h"
 #include "varnel/search/rb_instance.h"
+#include "varnel/search/search_bytes.h"
 #include "varnel/version.h"
 
 namespace varnel::testing {
@@ -49,7 +52,7 @@ TEST(InstanceFormat, MalformedTextNamesItsLine) {
     std::int64_t line;
     const char* says;
   } cases[] = {
-      {"", 0, "ends where 'variables"},
+      {"", 1, "ends where 'variables"},  // an empty file is reported at its first line
       {"variables two\n", 1, "'two' is not an integer"},
       {"variables 2\ndomain 0 1 2\n", 2, "ends where 'domain"},
       {"variables 2\ndomain 0 1 2\ndomain 0 3\n", 3, "variable 1 was expected"},
@@ -60,6 +63,11 @@ TEST(InstanceFormat, MalformedTextNamesItsLine) {
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 2 0\n1\n1 1\n", 6, "a tuple of 2 values"},
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 1 0\n99999999999\n", 5, "not an integer"},
       {"variables 1\ndomain 0 1\nconstraints 0\nmore\n", 4, "unexpected text"},
+      {"variables 1 2\n", 1, "wrong number of fields on a 'variables'"},
+      {"variables 1\ndomain 0 3 1 3\n", 2, "value 3 appears twice"},  // not in order
+      {"variables 3\ndomain 0 1\ndomain 1 1\ndomain 2 1\nconstraints 1\ntable 3 0 2 0 2\n", 6,
+       "variable 2 appears twice"},
+      {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 1 0\n1 1 1\n", 5, "a tuple of 3 values"},
   };
   for (const auto& c : cases) {
     std::istringstream text(c.text);
@@ -92,7 +100,7 @@ TEST(VarnelSolve, SolvesAWrittenFileAlikeAndRejectsMalformedOnes) {
   ASSERT_EQ(generated.exitCode, 0) << generated.err;
   const BenchRun fromFile = runBench("--all --instance " + path);
   ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
-  for (const char* label : {"solutions: ", "failures: ", "nodes: "}) {
+  for (const char* label : {"solutions: ", "failures: ", "nodes: ", "memory: "}) {
     EXPECT_EQ(lineStarting(fromFile, label), lineStarting(generated, label)) << label;
   }
   const BenchRun workers = runBench(rb + " --threads 2 --split-mem");
@@ -113,6 +121,164 @@ TEST(VarnelSolve, SolvesAWrittenFileAlikeAndRejectsMalformedOnes) {
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("varnel-solve " VARNEL_VERSION, 0), 0u) << version.out;
   std::remove(path.c_str());
+}
+
+// Standard error with nothing but printable text and newlines: no raw byte reaches a terminal.
+bool printable(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); });
+}
+
+TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
+  const std::string missing = ::testing::TempDir() + "varnel_no_such_file";
+  const struct {
+    std::string args;
+    int exitCode;
+    std::string says;
+  } cases[] = {
+      {"--instance \"\"", 2, "--instance needs a file name"},
+      {"--instance=", 2, "--instance needs a file name"},
+      {"--write-instance \"\"", 2, "--write-instance needs a file name"},
+      {"--table 3,10,4 --seed 2", 2, "--seed shapes the generated instance; --table"},
+      {"--instance x --tightness 0.5", 2, "--tightness shapes the generated instance; --instance"},
+      {"--arity 20 --vars 10", 2, "--arity 20 is above --vars 10"},
+      {"--domain 4097", 2, "--domain^--arity = 16785409 is above 16777216"},
+      {"--domain 16777216 --arity 24", 2, "--domain^--arity = 16777216^24 is above"},
+      {"--instance " + missing, 2, "cannot open '" + missing + "': "},
+      {"--instance " + ::testing::TempDir(), 2,
+       "': " + std::make_error_code(std::errc::is_a_directory).message()},
+      {"--unknown=\"\x1b[31m\"", 2, "unknown option '--unknown'"},
+      // Sized before anything is built: refused at once, well inside a capped address space.
+      {"--constraints 10000000 --node-limit 1", 1, "bytes needed by this run"},
+      {"--table 64,100000000,32768", 1, "bytes needed by this run"},
+      {"--domain 4096", 1, "bytes needed by this run"},
+      {"--arity 24 --domain 2", 1, "bytes needed by this run"},
+      {"--arity 1 --domain 16777216 --tightness 0.999", 1, "bytes needed by this run"},
+      {"--vars 10000000 --arity 1 --domain 16777216 --constraints 0", 1,
+       "bytes needed by this run"},
+      {"--vars 10 --domain 4000 --tightness 0 --constraints 30 --threads 1 --split-mem", 1,
+       "bytes needed by each worker, above its budget of"},
+  };
+  for (const auto& c : cases) {
+    // The oversized requests need 32 to 400 GB; a machine with more would run them.
+    if (c.exitCode == 1 && platform::totalPhysicalMemory() > (std::uint64_t(32) << 30)) continue;
+    const BenchRun run = runBench(c.args, std::uint64_t(1) << 30);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.args << ": " << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
+    EXPECT_TRUE(printable(run.err)) << c.args << ": raw bytes on standard error";
+  }
+  // The instance line reruns the same instance: the shortest text of --tightness that reads back.
+  EXPECT_EQ(lineStarting(runBench("--tightness 0.123456789 --node-limit 1"), "instance: "),
+            "model RB vars=30 domain=10 arity=2 constraints=120 tightness=0.123456789 seed=1");
+  EXPECT_EQ(lineStarting(runBench("--tightness 0.5 --node-limit 1"), "instance: "),
+            "model RB vars=30 domain=10 arity=2 constraints=120 tightness=0.5 seed=1");
+#if defined(WIFEXITED)
+  // A report that cannot be written is not a success.
+  const std::string err = ::testing::TempDir() + "varnel_solve_full.err";
+  const int status =
+      std::system(("\"" VARNEL_BENCH_PATH "\" --node-limit 5 >/dev/full 2>" + err).c_str());
+  EXPECT_EQ(detail::exitCodeOf(status), 5);
+  EXPECT_NE(detail::readWholeFile(err).find("standard output could not be written"),
+            std::string::npos);
+#endif
+}
+
+std::string repeated(const std::string& text, int times) {
+  std::string out;
+  for (int k = 0; k < times; ++k) out += text;
+  return out;
+}
+
+TEST(VarnelSolve, HostileFilesEndWithTheirLineInPrintableText) {
+  const std::string corpus = VARNEL_CORPUS_DIR "/instance_reader/";
+  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << corpus << " is not reachable here";
+  const std::string big = ::testing::TempDir() + "varnel_hostile_";
+  std::ofstream(big + "ten_mb_line") << "variables 1\ndomain 0 " << repeated("7 ", 5000000);
+  std::ofstream(big + "ten_mb_field") << "variables " << std::string(10000000, '1');
+  std::ofstream(big + "million_blanks") << "variables 1\n" << std::string(1000000, ' ') << "x\n";
+  const struct {
+    std::string file;
+    std::int64_t line;
+    std::string says;
+  } cases[] = {
+      {corpus + "hostile_huge_variable_count", 1, "the file ends where 'domain"},
+      {corpus + "hostile_huge_constraint_count", 5, "the file ends where 'table"},
+      {corpus + "hostile_huge_tuple_count", 4, "2147483647 tuple lines cannot fit"},
+      {corpus + "hostile_huge_arity", 5, "the arity '10000000' is not an integer from 1 to 2"},
+      {corpus + "hostile_huge_value", 2, "the value '99999999999999999999999' is not an integer"},
+      {corpus + "hostile_truncated_domains", 2, "the file ends where 'domain"},
+      {corpus + "hostile_truncated_tuples", 6, "the file ends where a tuple"},
+      {corpus + "hostile_truncated_keyword", 1, "expected 'variables', found 'variab'"},
+      {corpus + "hostile_nul_bytes", 2, "the control byte \\x00 is not text"},
+      {corpus + "hostile_high_bytes", 2, "the value '\\xFF\\xFE\\xC3\\xA9' is not an integer"},
+      {corpus + "hostile_escape_sequence", 1, "the control byte \\x1B"},
+      {corpus + "hostile_utf16_text", 1, "the control byte \\x00"},
+      {corpus + "hostile_bom_then_typo", 1,
+       "expected 'variables', found 'variablez'"},  // the mark itself is skipped
+      {corpus + "hostile_bom_on_second_line", 2,
+       "expected 'domain', found '\\xEF\\xBB\\xBFdomain'"},
+      {corpus + "hostile_bare_cr_line_ends", 1, "a carriage return without a line feed"},
+      {corpus + "hostile_bare_cr_in_comment", 1, "a carriage return without a line feed"},
+      {corpus + "hostile_long_field", 1,
+       "a field longer than 64 characters: '" + std::string(40, '9') + "...'"},
+      {big + "ten_mb_line", 2, "value 7 appears twice"},
+      {big + "ten_mb_field", 1, "a field longer than 64 characters"},
+      {big + "million_blanks", 2, "expected 'domain', found 'x'"},
+  };
+  for (const auto& c : cases) {
+    const BenchRun run = runBench("--instance " + c.file, std::uint64_t(1) << 30);
+    EXPECT_EQ(run.exitCode, 2) << c.file << ": " << run.err;
+    EXPECT_NE(run.err.find(c.file + ":" + std::to_string(c.line) + ": " + c.says),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(printable(run.err) && printable(run.out)) << c.file << ": raw bytes printed";
+  }
+  const BenchRun valid = runBench("--all --instance " + corpus + "valid_bom_crlf");
+  EXPECT_EQ(lineStarting(valid, "solutions: "), "2")
+      << "a leading BOM and CRLF ends are read" << valid.err;
+  for (const char* name : {"ten_mb_line", "ten_mb_field", "million_blanks"})
+    std::remove((big + name).c_str());
+}
+
+// The estimates against the memory: line of real runs: never above it, and not far below.
+TEST(SearchBytes, NeedsAreLowerBoundsNearWhatRunsTake) {
+  const struct {
+    std::string args;
+    InstanceShape shape;
+  } runs[] = {
+      {"--vars 40 --domain 20 --constraints 200 --tightness 0.6",
+       rbShape({40, 20, 2, 200, 0.6, 1})},
+      {"--vars 20 --domain 8 --arity 3 --constraints 60 --tightness 0.3",
+       rbShape({20, 8, 3, 60, 0.3, 1})},
+      {"--vars 30 --domain 1000 --arity 1 --constraints 3000",
+       rbShape({30, 1000, 1, 3000, 0.5, 1})},
+      {"--table 10,100000,10", tableShape(10, 100000)},
+  };
+  for (const auto& r : runs) {
+    const BenchRun run = runBench(r.args + " --node-limit 100");
+    ASSERT_EQ(run.exitCode, 0) << r.args << ": " << run.err;
+    const auto taken = std::stoull(lineStarting(run, "memory: "));
+    const ByteCount carved =
+        instanceBytes(r.shape, Measure::carved) + spaceBytes(r.shape, Measure::carved);
+    const ByteCount resident =
+        instanceBytes(r.shape, Measure::resident) + spaceBytes(r.shape, Measure::resident);
+    EXPECT_FALSE(carved.exceeds(taken) || resident.exceeds(carved))
+        << r.args << ": " << carved.toString() << " bytes, more than " << taken;
+    EXPECT_TRUE((carved * 4).exceeds(taken))
+        << r.args << ": " << taken << " bytes taken, over 4 x " << carved.toString();
+  }
+  // The refusals themselves, on a fixed machine: physical memory, then a worker's budget.
+  const InstanceShape shape = rbShape({30, 100, 2, 1000, 0.5, 1});
+  const ByteCount space = spaceBytes(shape, Measure::resident);
+  const ByteCount all = instanceBytes(shape, Measure::resident) + space * 8;
+  EXPECT_EQ(searchMemoryRefusal(shape, 0, 8, 0, 2000000000), "");
+  EXPECT_EQ(searchMemoryRefusal(shape, 0, 8, 0, 100000000),
+            "Error: no more memory: " + all.toString() +
+                " bytes needed by this run, above the 100000000 bytes of physical memory");
+  EXPECT_NE(searchMemoryRefusal(shape, 0, 8, 1000000, 0)
+                .find(" bytes needed by each worker, above its budget of 1000000 bytes"),
+            std::string::npos);
+  EXPECT_EQ(searchMemoryRefusal(shape, 0, 8, 1000000000, 0), "");
 }
 
 }  // namespace

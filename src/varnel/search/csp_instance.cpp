@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "varnel/memory/arrays.h"
+#include "varnel/memory/pooled.h"
 #include "varnel/platform/assert.h"
 
 namespace varnel {
@@ -72,6 +73,17 @@ std::int64_t CspInstance::totalTuples() const {
   std::int64_t total = 0;
   for (std::int32_t c = 0; c < constraintCount_; ++c) total += constraints_[c].numTuples;
   return total;
+}
+
+CspInstance* copyInstance(const CspInstance& from) {
+  auto* copy = newPooled<CspInstance>(from.varCount());
+  for (std::int32_t x = 0; x < from.varCount(); ++x) {
+    copy->setDomain(x, from.values(x), from.domainSize(x));
+  }
+  for (std::int32_t c = 0; c < from.constraintCount(); ++c) {
+    copy->addConstraint(from.scope(c), from.arity(c), from.tuples(c), from.tupleCount(c));
+  }
+  return copy;
 }
 
 }  // namespace varnel

@@ -27,6 +27,8 @@ class CspInstance : public Reversible {
   std::int32_t domainSize(std::int32_t x) const { return domainSizes_[x]; }
   // The value that index k of variable x stands for.
   std::int64_t value(std::int32_t x, std::int32_t k) const { return domains_[x][k]; }
+  // Variable x's values, increasing (domainSize(x) of them).
+  const std::int64_t* values(std::int32_t x) const { return domains_[x]; }
   std::int32_t constraintCount() const { return constraintCount_; }
   std::int32_t arity(std::int32_t c) const { return constraints_[c].arity; }
   const std::int32_t* scope(std::int32_t c) const { return constraints_[c].scope; }
@@ -51,5 +53,9 @@ class CspInstance : public Reversible {
   std::int32_t constraintCount_;
   std::int32_t constraintCapacity_;
 };
+
+// A copy of `from` in the calling thread's pools, stored array by array in the order
+// readInstance stores an instance, so that both leave the pools alike.
+CspInstance* copyInstance(const CspInstance& from);
 
 }  // namespace varnel
