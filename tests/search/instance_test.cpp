@@ -92,9 +92,15 @@ TEST(VarnelSolve, SolvesAWrittenFileAlikeAndRejectsMalformedOnes) {
   ASSERT_EQ(generated.exitCode, 0) << generated.err;
   const BenchRun fromFile = runBench("--all --instance " + path);
   ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+  // The default propagator (Compact-Table) and GAC-4R walk the same tree.
+  const BenchRun gac4r = runBench("--all --propagator=gac4r --instance " + path);
+  ASSERT_EQ(gac4r.exitCode, 0) << gac4r.err;
   for (const char* label : {"solutions: ", "failures: ", "nodes: "}) {
     EXPECT_EQ(lineStarting(fromFile, label), lineStarting(generated, label)) << label;
+    EXPECT_EQ(lineStarting(gac4r, label), lineStarting(generated, label)) << label;
   }
+  EXPECT_EQ(lineStarting(gac4r, "propagator: ").find("(no line"), 0u) << gac4r.out;
+  EXPECT_EQ(runBench("--propagator str2").exitCode, 2);
   const BenchRun workers = runBench(rb + " --threads 2 --split-mem");
   ASSERT_EQ(workers.exitCode, 0) << workers.err;
   EXPECT_EQ(lineStarting(workers, "workers agree: "), "yes");
