@@ -50,8 +50,10 @@ class SparseBitSetRev : public Reversible {
   void addToMask(const std::uint64_t* m);
   // Keeps only the elements in the mask (on the live words). True when the set changed.
   bool intersectWithMask();
-  // Keeps only the elements of `m` (wordCount() words).
-  bool intersectWith(const std::uint64_t* m);
+  // Keeps only the elements of `m` (wordCount() words), or removes them: the mask operations
+  // above in one pass when the mask is a single one.
+  bool intersectWith(const std::uint64_t* m) { return keepWords<false>(m); }
+  bool subtract(const std::uint64_t* m) { return keepWords<true>(m); }
   // The offset of a live word sharing an element with `m`, or -1 when the set and m are
   // disjoint.
   std::int32_t intersectIndex(const std::uint64_t* m) const;
@@ -61,6 +63,9 @@ class SparseBitSetRev : public Reversible {
   bool audit() const;
 
  private:
+  // words &= m, or words &= ~m, over the live words; the words that become zero leave the index.
+  template <bool kComplement>
+  bool keepWords(const std::uint64_t* m);
   void saveWord(std::int32_t offset);
   void saveLimit();
 
@@ -111,12 +116,13 @@ inline void SparseBitSetRev::addToMask(const std::uint64_t* m) {
   }
 }
 
-inline bool SparseBitSetRev::intersectWith(const std::uint64_t* m) {
+template <bool kComplement>
+inline bool SparseBitSetRev::keepWords(const std::uint64_t* m) {
   bool changed = false;
   // From the last live word down, so that a word swapped in from the limit is already done.
   for (std::int32_t k = limit_; k >= 0; --k) {
     const std::int32_t offset = index_[k];
-    const std::uint64_t w = words_[offset] & m[offset];
+    const std::uint64_t w = words_[offset] & (kComplement ? ~m[offset] : m[offset]);
     if (w == words_[offset]) continue;
     changed = true;
     saveWord(offset);
@@ -131,7 +137,7 @@ inline bool SparseBitSetRev::intersectWith(const std::uint64_t* m) {
   return changed;
 }
 
-inline bool SparseBitSetRev::intersectWithMask() { return intersectWith(mask_); }
+inline bool SparseBitSetRev::intersectWithMask() { return keepWords<false>(mask_); }
 
 inline std::int32_t SparseBitSetRev::intersectIndex(const std::uint64_t* m) const {
   for (std::int32_t k = 0; k <= limit_; ++k) {

@@ -139,39 +139,49 @@ inline void CompactTableRev::setLastSize(std::int32_t i, std::int32_t value) {
 inline bool CompactTableRev::updateFrom(std::int32_t i) {
   const IntVar& var = *scope_[i];
   const std::int32_t size = var.size();
-  const std::int32_t last = lastSize_[i];
+  const std::int32_t removed = lastSize_[i] - size;
   const std::int32_t words = masks_->wordCount_;
   const std::uint64_t* bits = masks_->bits_ + std::int64_t(masks_->valueBase_[i]) * words;
-  table_.clearMask();
-  if (last - size < size) {
-    for (std::int32_t k = size; k < last; ++k) table_.addToMask(bits + var.at(k) * words);
-    table_.reverseMask();
-  } else {
-    ++resetCount_;
-    for (std::int32_t k = 0; k < size; ++k) table_.addToMask(bits + var.at(k) * words);
-  }
   setLastSize(i, size);
+  if (removed < size) {
+    // Incremental: the tuples of the removed values leave (one mask alone needs no scratch).
+    if (removed == 1) return table_.subtract(bits + std::int64_t(var.at(size)) * words);
+    table_.clearMask();
+    for (std::int32_t k = size; k < size + removed; ++k) {
+      table_.addToMask(bits + std::int64_t(var.at(k)) * words);
+    }
+    table_.reverseMask();
+    return table_.intersectWithMask();
+  }
+  // Reset: only the tuples of the remaining values stay (an assignment keeps one mask).
+  ++resetCount_;
+  if (size == 1) return table_.intersectWith(bits + std::int64_t(var.at(0)) * words);
+  table_.clearMask();
+  for (std::int32_t k = 0; k < size; ++k) table_.addToMask(bits + std::int64_t(var.at(k)) * words);
   return table_.intersectWithMask();
 }
 
 inline void CompactTableRev::filterDomains(std::int32_t skip, PropagationQueue& queue) {
   const std::int32_t arity = masks_->arity_;
   const std::int32_t words = masks_->wordCount_;
+  const std::int32_t* valueBase = masks_->valueBase_;
+  const std::uint64_t* allBits = masks_->bits_;
   const std::uint64_t* current = table_.words();
   for (std::int32_t i = 0; i < arity; ++i) {
     IntVar& var = *scope_[i];
-    if (i == skip || var.size() == 1) continue;
-    const std::int32_t base = masks_->valueBase_[i];
     const std::int32_t size = var.size();
+    if (i == skip || size == 1) continue;
+    const std::uint64_t* bits = allBits + std::int64_t(valueBase[i]) * words;
+    std::int32_t* residues = residues_ + valueBase[i];
     // From the last member down: a removal swaps the value with the last member, already seen.
     for (std::int32_t k = size - 1; k >= 0; --k) {
       const std::int32_t v = var.at(k);
-      const std::uint64_t* m = masks_->bits_ + std::int64_t(base + v) * words;
-      std::int32_t& residue = residues_[base + v];
+      const std::uint64_t* m = bits + std::int64_t(v) * words;
+      const std::int32_t residue = residues[v];
       if ((current[residue] & m[residue]) != 0) continue;
       const std::int32_t found = table_.intersectIndex(m);
       if (found >= 0) {
-        residue = found;
+        residues[v] = found;
       } else {
         var.remove(v);
       }

@@ -88,6 +88,8 @@ inline std::int32_t SearchSpace::selectVariable() const {
   for (std::int32_t x = 0; x < varCount_; ++x) {
     const std::int32_t size = vars_[x]->size();
     if (size > 1 && size < bestSize) {
+      // Two values is the least an unassigned variable has: no later variable can beat it.
+      if (size == 2) return x;
       best = x;
       bestSize = size;
     }
