@@ -94,12 +94,7 @@ inline void SparseBitSetRev::saveWord(std::int32_t offset) {
   }
 }
 
-inline void SparseBitSetRev::saveLimit() {
-  if (limitStamp_ < solver_->timestamp) {
-    limitStamp_ = solver_->timestamp;
-    solver_->trail->recordInt(&limit_);
-  }
-}
+inline void SparseBitSetRev::saveLimit() { recordIntOnce(*solver_, &limit_, &limitStamp_); }
 
 inline void SparseBitSetRev::clearMask() {
   for (std::int32_t k = 0; k <= limit_; ++k) mask_[index_[k]] = 0;

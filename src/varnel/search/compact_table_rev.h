@@ -129,10 +129,7 @@ class CompactTableRev : public Reversible {
 // --- Inline definitions ------------------------------------------------------------------
 
 inline void CompactTableRev::setLastSize(std::int32_t i, std::int32_t value) {
-  if (lastStamp_[i] < solver_->timestamp) {
-    lastStamp_[i] = solver_->timestamp;
-    solver_->trail->recordInt(&lastSize_[i]);
-  }
+  recordIntOnce(*solver_, &lastSize_[i], &lastStamp_[i]);
   lastSize_[i] = value;
 }
 

@@ -15,37 +15,37 @@ IntVar** buildVars(Solver& solver, const CspInstance& instance) {
   return vars;
 }
 
-TableCtRev** buildConstraints(Solver& solver, const CspInstance& instance, IntVar* const* vars,
-                              const InstanceSupportMasks* masks) {
-  if (masks != nullptr) return nullptr;
+// One constraint per table, each made by `make(c, scope)` from its scope's variables.
+template <class Constraint, class Make>
+Constraint** buildEach(const CspInstance& instance, IntVar* const* vars, Make make) {
   const std::int32_t count = instance.constraintCount();
-  auto** constraints = allocateArray<TableCtRev*>(static_cast<std::uint64_t>(count));
+  auto** constraints = allocateArray<Constraint*>(static_cast<std::uint64_t>(count));
   IntVar* scope[64];
   for (std::int32_t c = 0; c < count; ++c) {
     const std::int32_t arity = instance.arity(c);
     IntVar** s = arity <= 64 ? scope : allocateArray<IntVar*>(static_cast<std::uint64_t>(arity));
     for (std::int32_t i = 0; i < arity; ++i) s[i] = vars[instance.scope(c)[i]];
-    constraints[c] =
-        newPooled<TableCtRev>(solver, c, s, arity, instance.tuples(c), instance.tupleCount(c));
+    constraints[c] = make(c, s);
     if (s != scope) freeArray(s, static_cast<std::uint64_t>(arity));
   }
   return constraints;
 }
 
+TableCtRev** buildConstraints(Solver& solver, const CspInstance& instance, IntVar* const* vars,
+                              const InstanceSupportMasks* masks) {
+  if (masks != nullptr) return nullptr;
+  return buildEach<TableCtRev>(instance, vars, [&](std::int32_t c, IntVar* const* scope) {
+    return newPooled<TableCtRev>(solver, c, scope, instance.arity(c), instance.tuples(c),
+                                 instance.tupleCount(c));
+  });
+}
+
 CompactTableRev** buildCompactTables(Solver& solver, const CspInstance& instance,
                                      IntVar* const* vars, const InstanceSupportMasks* masks) {
   if (masks == nullptr) return nullptr;
-  const std::int32_t count = instance.constraintCount();
-  auto** constraints = allocateArray<CompactTableRev*>(static_cast<std::uint64_t>(count));
-  IntVar* scope[64];
-  for (std::int32_t c = 0; c < count; ++c) {
-    const std::int32_t arity = instance.arity(c);
-    IntVar** s = arity <= 64 ? scope : allocateArray<IntVar*>(static_cast<std::uint64_t>(arity));
-    for (std::int32_t i = 0; i < arity; ++i) s[i] = vars[instance.scope(c)[i]];
-    constraints[c] = newPooled<CompactTableRev>(solver, c, s, masks->table(c));
-    if (s != scope) freeArray(s, static_cast<std::uint64_t>(arity));
-  }
-  return constraints;
+  return buildEach<CompactTableRev>(instance, vars, [&](std::int32_t c, IntVar* const* scope) {
+    return newPooled<CompactTableRev>(solver, c, scope, masks->table(c));
+  });
 }
 
 std::int32_t scopeTotal(const CspInstance& instance) {
