@@ -8,11 +8,12 @@ namespace varnel {
 SparseBitSetRev::SparseBitSetRev(Solver& solver, std::int32_t n)
     : solver_(&solver), universe_(n), wordCount_((n + 63) / 64), limitStamp_(0) {
   VARNEL_ASSERT(n >= 0);
-  const auto words = static_cast<std::uint64_t>(wordCount_);
-  words_ = allocateArray<std::uint64_t>(words);
-  mask_ = allocateArray<std::uint64_t>(words);
-  wordStamp_ = allocateArray<std::uint64_t>(words);
-  index_ = allocateArray<std::int32_t>(words);
+  // One block for the four arrays: a small set (a table of a hundred tuples has two words) then
+  // sits in one or two cache lines.
+  words_ = allocateArray<std::uint64_t>(blockWords());
+  mask_ = words_ + wordCount_;
+  wordStamp_ = mask_ + wordCount_;
+  index_ = reinterpret_cast<std::int32_t*>(wordStamp_ + wordCount_);
   for (std::int32_t k = 0; k < wordCount_; ++k) {
     words_[k] = ~std::uint64_t{0};
     mask_[k] = 0;
@@ -23,12 +24,11 @@ SparseBitSetRev::SparseBitSetRev(Solver& solver, std::int32_t n)
   limit_ = wordCount_ - 1;
 }
 
-SparseBitSetRev::~SparseBitSetRev() {
+SparseBitSetRev::~SparseBitSetRev() { freeArray(words_, blockWords()); }
+
+std::uint64_t SparseBitSetRev::blockWords() const {
   const auto words = static_cast<std::uint64_t>(wordCount_);
-  freeArray(index_, words);
-  freeArray(wordStamp_, words);
-  freeArray(mask_, words);
-  freeArray(words_, words);
+  return 3 * words + (words + 1) / 2;
 }
 
 bool SparseBitSetRev::audit() const {

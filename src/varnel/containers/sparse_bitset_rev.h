@@ -68,6 +68,8 @@ class SparseBitSetRev : public Reversible {
   bool keepWords(const std::uint64_t* m);
   void saveWord(std::int32_t offset);
   void saveLimit();
+  // Size of the block holding words_, mask_, wordStamp_ and index_, in 64-bit words.
+  std::uint64_t blockWords() const;
 
   Solver* solver_;
   std::uint64_t* words_;

@@ -70,33 +70,42 @@ CompactTableRev::CompactTableRev(Solver& solver, std::int32_t number, IntVar* co
                                  const SupportMasks& masks)
     : solver_(&solver),
       masks_(&masks),
-      table_(solver, masks.tupleCount()),
+      bits_(masks.bits_),
+      words_(masks.wordCount_),
+      arity_(masks.arity_),
+      valueCount_(masks.valueBase_[masks.arity_]),
       number_(number),
+      table_(solver, masks.tupleCount()),
       propagateCount_(0),
       resetCount_(0) {
-  const auto a = static_cast<std::uint64_t>(masks.arity());
-  const auto values = static_cast<std::uint64_t>(masks.valueBase_[masks.arity()]);
-  scope_ = allocateArray<IntVar*>(a);
-  lastSize_ = allocateArray<std::int32_t>(a);
-  lastStamp_ = allocateArray<std::uint64_t>(a);
-  shrunk_ = allocateArray<std::int32_t>(a);
-  residues_ = allocateArray<std::int32_t>(values);
-  for (std::int32_t i = 0; i < masks.arity(); ++i) {
+  static_assert(sizeof(IntVar*) == sizeof(std::uint64_t), "the block holds pointers as words");
+  const auto a = static_cast<std::uint64_t>(arity_);
+  auto* block = allocateArray<std::uint64_t>(blockWords());
+  scope_ = reinterpret_cast<IntVar**>(block);
+  lastStamp_ = block + a;
+  lastSize_ = reinterpret_cast<std::int32_t*>(lastStamp_ + a);
+  shrunk_ = lastSize_ + a;
+  valueBase_ = shrunk_ + a;
+  residues_ = valueBase_ + a + 1;
+  for (std::int32_t i = 0; i < arity_; ++i) {
     VARNEL_ASSERT(scope[i]->initialSize() == masks.valueCount(i));
     scope_[i] = scope[i];
     lastSize_[i] = scope[i]->initialSize();
     lastStamp_[i] = 0;
+    shrunk_[i] = 0;
   }
-  for (std::uint64_t b = 0; b < values; ++b) residues_[b] = 0;
+  for (std::int32_t i = 0; i <= arity_; ++i) valueBase_[i] = masks.valueBase_[i];
+  for (std::int32_t b = 0; b < valueCount_; ++b) residues_[b] = 0;
 }
 
 CompactTableRev::~CompactTableRev() {
-  const auto a = static_cast<std::uint64_t>(masks_->arity());
-  freeArray(residues_, static_cast<std::uint64_t>(masks_->valueBase_[masks_->arity()]));
-  freeArray(shrunk_, a);
-  freeArray(lastStamp_, a);
-  freeArray(lastSize_, a);
-  freeArray(scope_, a);
+  freeArray(reinterpret_cast<std::uint64_t*>(scope_), blockWords());
+}
+
+std::uint64_t CompactTableRev::blockWords() const {
+  // Pointers and stamps, then lastSize, shrunk, valueBase (arity + 1) and residues in 32 bits.
+  const auto a = static_cast<std::uint64_t>(arity_);
+  return 2 * a + (3 * a + 1 + static_cast<std::uint64_t>(valueCount_) + 1) / 2;
 }
 
 bool CompactTableRev::post(PropagationQueue& queue) {

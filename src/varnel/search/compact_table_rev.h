@@ -92,7 +92,7 @@ class CompactTableRev : public Reversible {
   bool propagate(PropagationQueue& queue);
 
   std::int32_t number() const { return number_; }
-  std::int32_t arity() const { return masks_->arity(); }
+  std::int32_t arity() const { return arity_; }
   std::int32_t tupleCount() const { return masks_->tupleCount(); }
   IntVar& var(std::int32_t i) const { return *scope_[i]; }
   // currTable: the tuples valid in the domains the constraint last saw.
@@ -113,15 +113,25 @@ class CompactTableRev : public Reversible {
   // valid tuple left, waking the other constraints on each variable that lost some.
   void filterDomains(std::int32_t skip, PropagationQueue& queue);
 
+  // Size of the block of the per-position and per-value arrays, in 64-bit words.
+  std::uint64_t blockWords() const;
+
+  // What a run reads sits together: the masks' pointer, word count and value bases are copied
+  // here, and the arrays below share one block, so that a small constraint spans few cache lines.
   Solver* solver_;
   const SupportMasks* masks_;
-  IntVar** scope_;
-  SparseBitSetRev table_;
+  const std::uint64_t* bits_;  // the masks' words
+  std::int32_t words_;         // words per mask
+  std::int32_t arity_;
+  std::int32_t valueCount_;  // sum of the initial domain sizes
   std::int32_t number_;
-  std::int32_t* lastSize_;    // per position
+  SparseBitSetRev table_;
+  IntVar** scope_;            // per position; the start of the block
   std::uint64_t* lastStamp_;  // per position
-  std::int32_t* residues_;    // per (position, value): a word offset, never restored
+  std::int32_t* lastSize_;    // per position
   std::int32_t* shrunk_;      // scratch: the positions of S_val
+  std::int32_t* valueBase_;   // arity + 1: mask number of (i, 0)
+  std::int32_t* residues_;    // per (position, value): a word offset, never restored
   std::uint64_t propagateCount_;
   std::uint64_t resetCount_;
 };
@@ -137,8 +147,8 @@ inline bool CompactTableRev::updateFrom(std::int32_t i) {
   const IntVar& var = *scope_[i];
   const std::int32_t size = var.size();
   const std::int32_t removed = lastSize_[i] - size;
-  const std::int32_t words = masks_->wordCount_;
-  const std::uint64_t* bits = masks_->bits_ + std::int64_t(masks_->valueBase_[i]) * words;
+  const std::int32_t words = words_;
+  const std::uint64_t* bits = bits_ + std::int64_t(valueBase_[i]) * words;
   setLastSize(i, size);
   if (removed < size) {
     // Incremental: the tuples of the removed values leave (one mask alone needs no scratch).
@@ -159,10 +169,10 @@ inline bool CompactTableRev::updateFrom(std::int32_t i) {
 }
 
 inline void CompactTableRev::filterDomains(std::int32_t skip, PropagationQueue& queue) {
-  const std::int32_t arity = masks_->arity_;
-  const std::int32_t words = masks_->wordCount_;
-  const std::int32_t* valueBase = masks_->valueBase_;
-  const std::uint64_t* allBits = masks_->bits_;
+  const std::int32_t arity = arity_;
+  const std::int32_t words = words_;
+  const std::int32_t* valueBase = valueBase_;
+  const std::uint64_t* allBits = bits_;
   const std::uint64_t* current = table_.words();
   for (std::int32_t i = 0; i < arity; ++i) {
     IntVar& var = *scope_[i];
@@ -194,7 +204,7 @@ inline void CompactTableRev::filterDomains(std::int32_t skip, PropagationQueue& 
 
 inline bool CompactTableRev::propagate(PropagationQueue& queue) {
   ++propagateCount_;
-  const std::int32_t arity = masks_->arity_;
+  const std::int32_t arity = arity_;
   std::int32_t count = 0;
   for (std::int32_t i = 0; i < arity; ++i) {
     if (scope_[i]->size() != lastSize_[i]) shrunk_[count++] = i;
