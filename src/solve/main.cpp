@@ -56,10 +56,13 @@ class SolveRunner final : public driver::AllocatorRunner {
       : AllocatorRunner(budget), instance_(instance), masks_(masks), options_(options) {}
   unsigned run() override {
     result = solveOnce(*instance_, masks_, options_);
+    // The worker's own pools, which never shrink: its peak, without the shared instance and masks.
+    memory = memoryConsumption(currentAllocator());
     time = elapsedMilliseconds(0, result.ticks, platform::counterFrequency());
     return 0;
   }
   SolveRun result;
+  std::uint64_t memory = 0;
 
  private:
   const CspInstance* instance_;
@@ -191,6 +194,11 @@ int main(int argc, char** argv) {
     times[k] = runner->time;
   }
   std::cout << "workers agree: " << (agree ? "yes" : "no") << std::endl;
+  std::cout << "worker memory:";
+  for (std::int32_t k = 0; k < n; ++k) {
+    std::cout << " " << static_cast<SolveRunner*>(runners[k])->memory;
+  }
+  std::cout << " bytes" << std::endl;
   driver::printScalabilityReport(o.splitMem, elapsedMilliseconds(0, mainRun.ticks, frequency),
                                  elapsedMilliseconds(interval.start, interval.end, frequency),
                                  times, n);

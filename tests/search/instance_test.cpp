@@ -104,6 +104,7 @@ TEST(VarnelSolve, SolvesAWrittenFileAlikeAndRejectsMalformedOnes) {
   const BenchRun workers = runBench(rb + " --threads 2 --split-mem");
   ASSERT_EQ(workers.exitCode, 0) << workers.err;
   EXPECT_EQ(lineStarting(workers, "workers agree: "), "yes");
+  EXPECT_GT(std::atoll(lineStarting(workers, "worker memory: ").c_str()), 0) << workers.out;
   EXPECT_EQ(lineStarting(workers, "splitMem: "), "1");
   EXPECT_EQ(lineStarting(workers, "thread 1 time: ").find("(no line"), std::string::npos);
   EXPECT_GT(std::atof(lineStarting(workers, "power: ").c_str()), 0.0) << workers.out;
