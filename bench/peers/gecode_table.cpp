@@ -1,10 +1,11 @@
-// The table run against Gecode's extensional constraint (compact table over a TupleSet) and a
-// simple-tabular-reduction peer (STR2, str2_table.h), in one process on one table: the table of
-// problem 1 (same draws, same value numbering), the same target tuple and the same removals in
-// the same order, propagating after each. Prints, per repetition, the construction and the
-// removal loop of the three sides, their minor page faults, and the medians; exits 1 if the sides
-// ever disagree on the removals or the final domains, or if STR2's domain sizes after any
-// propagation differ from ours.
+// The table run against Gecode's extensional constraint (compact table over a TupleSet), a
+// simple-tabular-reduction peer (STR2, str2_table.h) and the library's own Compact-Table
+// (CompactTableRev), in one process on one table: the table of problem 1 (same draws, same value
+// numbering), the same target tuple and the same removals in the same order, propagating after
+// each. Prints, per repetition, the construction and the removal loop of the four sides, their
+// minor page faults, and the medians; exits 1 if the sides ever disagree on the removals or the
+// final domains, or if STR2's or Compact-Table's domain sizes after any propagation differ from
+// GAC-4R's.
 //
 //   gecode_table [--reps N] [arity numTuples upper]...      (default: the four sizes below)
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "str2_table.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
+#include "varnel/search/compact_table_rev.h"
 #include "varnel/table/gac4r_table_ct.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/table_reduction.h"
@@ -231,6 +233,61 @@ SideResult runStr2(const varnel::TupleTable& table, const std::vector<std::int32
   return result;
 }
 
+// Compact-Table's side: the support masks (one pass over the tuples setting bits), the variables
+// and the constraint with its first filtering, then the same removals, each followed by a run of
+// the queue, recording the domain sizes like STR2's side. Nothing is pushed: no removal is ever
+// undone, so nothing is recorded on the trail.
+SideResult runCompactTable(const varnel::TupleTable& table,
+                           const std::vector<std::int32_t>& centre) {
+  FreshAllocatorScope scope;
+  SideResult result;
+  result.domainSizes.reserve(traceCapacity(table));
+  const std::int32_t arity = table.arity();
+  std::vector<std::int32_t> sizes(static_cast<std::size_t>(arity));
+  for (std::int32_t i = 0; i < arity; ++i) sizes[static_cast<std::size_t>(i)] = table.valueCount(i);
+  std::vector<varnel::IntVar*> vars(static_cast<std::size_t>(arity));
+  const std::int32_t watcher = 0;  // every variable wakes constraint 0, the only one
+
+  PhaseClock clock;
+  auto* masks = varnel::newPooled<varnel::SupportMasks>(arity, sizes.data(), table.tupleCount());
+  for (std::int32_t t = 0; t < table.tupleCount(); ++t) masks->addTuple(t, table.tuple(t));
+  auto* solver = varnel::newPooled<varnel::Solver>();
+  for (std::int32_t i = 0; i < arity; ++i) {
+    vars[static_cast<std::size_t>(i)] = varnel::newPooled<varnel::IntVar>(*solver, i, sizes[i]);
+    vars[static_cast<std::size_t>(i)]->setWatchers(&watcher, 1);
+  }
+  auto* constraint = varnel::newPooled<varnel::CompactTableRev>(*solver, 0, vars.data(), *masks);
+  varnel::CompactTableRev* constraints[] = {constraint};
+  {
+    varnel::PropagationQueue queue(constraints, 1);
+    const bool consistent = constraint->post(queue) && queue.run();
+    clock.markBuilt();
+    for (std::int32_t i = arity - 1; i >= 0 && consistent; --i) {
+      varnel::IntVar& var = *vars[static_cast<std::size_t>(i)];
+      for (std::int32_t j = 0; j < sizes[static_cast<std::size_t>(i)]; ++j) {
+        if (j == centre[static_cast<std::size_t>(i)] || !var.contains(j)) continue;
+        var.remove(j);
+        queue.schedule(var);
+        queue.run();
+        ++result.calls;
+        for (varnel::IntVar* x : vars) result.domainSizes.push_back(x->size());
+      }
+    }
+    clock.markEnd(result);
+    result.reachedCentre = consistent;
+  }
+  for (std::int32_t i = 0; i < arity; ++i) {
+    const varnel::IntVar& var = *vars[static_cast<std::size_t>(i)];
+    result.reachedCentre = result.reachedCentre && var.size() == 1 &&
+                           var.contains(centre[static_cast<std::size_t>(i)]);
+  }
+  varnel::deletePooled(constraint);
+  for (varnel::IntVar* x : vars) varnel::deletePooled(x);
+  varnel::deletePooled(solver);
+  varnel::deletePooled(masks);
+  return result;
+}
+
 // Where STR2's domain sizes first differ from ours, as "propagation k, variable x: a against b";
 // empty when they agree after every propagation.
 std::string firstDifference(const std::vector<std::int32_t>& ours,
@@ -281,7 +338,7 @@ struct Samples {
   }
 };
 
-// Runs one size `reps` times, the three sides taking turns to go first; false when they disagree.
+// Runs one size `reps` times, the four sides taking turns to go first; false when they disagree.
 bool compareOnSize(const Size& size, int reps) {
   // The table exactly as problem 1 builds it: the first draws of a thread's generator, so the
   // sequence starts over for every size.
@@ -292,23 +349,26 @@ bool compareOnSize(const Size& size, int reps) {
   const std::vector<std::int32_t> centre(target, target + size.arity);
   const std::vector<std::int32_t> ourSizes = ourDomainSizes(*table, centre);
 
-  Samples oursSamples, gecodeSamples, str2Samples;
+  Samples oursSamples, gecodeSamples, str2Samples, ctSamples;
   std::vector<double> endToEnd;
   bool agreed = true;
   for (int rep = 0; rep < reps; ++rep) {
     // Rotating the order spreads over the sides whatever the one before leaves behind (a heap
     // that already holds pages, a warmer cache).
-    SideResult ours, gecode, str2;
-    for (int turn = 0; turn < 3; ++turn) {
-      switch ((rep + turn) % 3) {
+    SideResult ours, gecode, str2, ct;
+    for (int turn = 0; turn < 4; ++turn) {
+      switch ((rep + turn) % 4) {
         case 0:
           ours = runOurs(*table, centre);
           break;
         case 1:
           gecode = runGecode(*table, centre);
           break;
-        default:
+        case 2:
           str2 = runStr2(*table, centre);
+          break;
+        default:
+          ct = runCompactTable(*table, centre);
           break;
       }
     }
@@ -324,7 +384,8 @@ bool compareOnSize(const Size& size, int reps) {
         "ours_faults=%llu+%llu runTableReduction_ms=%lld gecode_build_ms=%.3f "
         "gecode_reduce_ms=%.3f gecode_faults=%llu+%llu calls=%d/%d str2_build_ms=%.3f "
         "str2_reduce_ms=%.3f str2_faults=%llu+%llu str2_calls=%d ours_total_ms=%.3f "
-        "gecode_total_ms=%.3f str2_total_ms=%.3f\n",
+        "gecode_total_ms=%.3f str2_total_ms=%.3f ct_build_ms=%.3f ct_reduce_ms=%.3f "
+        "ct_faults=%llu+%llu ct_calls=%d ct_total_ms=%.3f\n",
         size.arity, size.numTuples, size.upper, rep, ours.buildMs, ours.reduceMs,
         static_cast<unsigned long long>(ours.buildFaults),
         static_cast<unsigned long long>(ours.reduceFaults), static_cast<long long>(wholeRun),
@@ -333,28 +394,36 @@ bool compareOnSize(const Size& size, int reps) {
         str2.buildMs, str2.reduceMs, static_cast<unsigned long long>(str2.buildFaults),
         static_cast<unsigned long long>(str2.reduceFaults), str2.calls,
         ours.buildMs + ours.reduceMs, gecode.buildMs + gecode.reduceMs,
-        str2.buildMs + str2.reduceMs);
+        str2.buildMs + str2.reduceMs, ct.buildMs, ct.reduceMs,
+        static_cast<unsigned long long>(ct.buildFaults),
+        static_cast<unsigned long long>(ct.reduceFaults), ct.calls, ct.buildMs + ct.reduceMs);
     std::fflush(stdout);
-    if (!ours.reachedCentre || !gecode.reachedCentre || !str2.reachedCentre ||
-        ours.calls != gecode.calls || ours.calls != str2.calls) {
+    if (!ours.reachedCentre || !gecode.reachedCentre || !str2.reachedCentre || !ct.reachedCentre ||
+        ours.calls != gecode.calls || ours.calls != str2.calls || ours.calls != ct.calls) {
       std::fprintf(stderr,
                    "gecode_table: the sides disagree (arity %d, %d tuples, upper %d): removals "
-                   "%d, %d and %d (ours, Gecode, STR2), centre reached %d, %d and %d\n",
+                   "%d, %d, %d and %d (ours, Gecode, STR2, Compact-Table), centre reached %d, %d, "
+                   "%d and %d\n",
                    size.arity, size.numTuples, size.upper, ours.calls, gecode.calls, str2.calls,
-                   ours.reachedCentre, gecode.reachedCentre, str2.reachedCentre);
+                   ct.calls, ours.reachedCentre, gecode.reachedCentre, str2.reachedCentre,
+                   ct.reachedCentre);
       agreed = false;
     }
-    const std::string difference = firstDifference(ourSizes, str2.domainSizes, size.arity);
-    if (!difference.empty()) {
-      std::fprintf(stderr,
-                   "gecode_table: STR2's domain sizes differ from ours (arity %d, %d tuples, "
-                   "upper %d), %s\n",
-                   size.arity, size.numTuples, size.upper, difference.c_str());
-      agreed = false;
+    for (const auto& [name, side] :
+         {std::pair<const char*, const SideResult*>{"STR2", &str2}, {"Compact-Table", &ct}}) {
+      const std::string difference = firstDifference(ourSizes, side->domainSizes, size.arity);
+      if (!difference.empty()) {
+        std::fprintf(stderr,
+                     "gecode_table: %s's domain sizes differ from ours (arity %d, %d tuples, "
+                     "upper %d), %s\n",
+                     name, size.arity, size.numTuples, size.upper, difference.c_str());
+        agreed = false;
+      }
     }
     oursSamples.add(ours);
     gecodeSamples.add(gecode);
     str2Samples.add(str2);
+    ctSamples.add(ct);
     endToEnd.push_back(static_cast<double>(wholeRun));
   }
   const double ourTotal = std::max(median(oursSamples.total), 1e-9);
@@ -365,13 +434,16 @@ bool compareOnSize(const Size& size, int reps) {
       "median arity=%d tuples=%d upper=%d reps=%d ours_build_ms=%.2f ours_reduce_ms=%.2f "
       "ours_total_ms=%.2f runTableReduction_ms=%.0f gecode_build_ms=%.2f gecode_reduce_ms=%.2f "
       "gecode_total_ms=%.2f gecode_over_ours=%.1f str2_build_ms=%.2f str2_reduce_ms=%.2f "
-      "str2_total_ms=%.2f str2_over_ours=%.2f ours_faults=%s gecode_faults=%s str2_faults=%s\n",
+      "str2_total_ms=%.2f str2_over_ours=%.2f ours_faults=%s gecode_faults=%s str2_faults=%s "
+      "ct_build_ms=%.2f ct_reduce_ms=%.2f ct_total_ms=%.2f ct_faults=%s str2_over_ct=%.2f\n",
       size.arity, size.numTuples, size.upper, reps, median(oursSamples.build),
       median(oursSamples.reduce), median(oursSamples.total), median(endToEnd),
       median(gecodeSamples.build), median(gecodeSamples.reduce), median(gecodeSamples.total),
       median(gecodeSamples.total) / ourTotal, median(str2Samples.build), median(str2Samples.reduce),
       median(str2Samples.total), median(str2Samples.total) / ourTotal, faults(oursSamples).c_str(),
-      faults(gecodeSamples).c_str(), faults(str2Samples).c_str());
+      faults(gecodeSamples).c_str(), faults(str2Samples).c_str(), median(ctSamples.build),
+      median(ctSamples.reduce), median(ctSamples.total), faults(ctSamples).c_str(),
+      median(str2Samples.total) / std::max(median(ctSamples.total), 1e-9));
   std::fflush(stdout);
   varnel::deletePooled(table);
   return agreed;

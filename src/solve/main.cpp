@@ -40,13 +40,15 @@ struct SolveRun {
   std::int64_t ticks = 0;  // counter units from building the space to its release
 };
 
-// Builds a solver and a space over the shared instance in the calling thread's pools, searches,
-// and releases both; the time covers all of it.
-SolveRun solveOnce(const CspInstance& instance, const SearchOptions& options) {
+// Builds a solver and a space over the shared instance (Compact-Table over the shared `masks`,
+// or GAC-4R without) in the calling thread's pools, searches, and releases both; the time covers
+// all of it.
+SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* masks,
+                   const SearchOptions& options) {
   SolveRun run;
   const std::int64_t start = platform::counterNow();
   Solver* solver = newPooled<Solver>();
-  SearchSpace* space = newPooled<SearchSpace>(*solver, instance);
+  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks);
   run.stats = depthFirstSearch(*space, options);
   deletePooled(space);
   deletePooled(solver);
@@ -57,17 +59,22 @@ SolveRun solveOnce(const CspInstance& instance, const SearchOptions& options) {
 // One worker: the same search over the shared instance, in its own allocator.
 class SolveRunner final : public driver::AllocatorRunner {
  public:
-  SolveRunner(std::uint64_t budget, const CspInstance* instance, const SearchOptions& options)
-      : AllocatorRunner(budget), instance_(instance), options_(options) {}
+  SolveRunner(std::uint64_t budget, const CspInstance* instance, const InstanceSupportMasks* masks,
+              const SearchOptions& options)
+      : AllocatorRunner(budget), instance_(instance), masks_(masks), options_(options) {}
   unsigned run() override {
-    result = solveOnce(*instance_, options_);
+    result = solveOnce(*instance_, masks_, options_);
+    // The worker's own pools, which never shrink: its peak, without the shared instance and masks.
+    memory = memoryConsumption(currentAllocator());
     time = elapsedMilliseconds(0, result.ticks, platform::counterFrequency());
     return 0;
   }
   SolveRun result;
+  std::uint64_t memory = 0;
 
  private:
   const CspInstance* instance_;
+  const InstanceSupportMasks* masks_;
   SearchOptions options_;
 };
 
@@ -237,12 +244,20 @@ int main(int argc, char** argv) {
   search.nodeLimit = o.nodeLimit;
   std::cout << "search: " << (o.allSolutions ? "all solutions" : "first solution")
             << " node limit: " << o.nodeLimit << std::endl;
+  // Compact-Table's support masks are instance data: built once here, before any worker, in the
+  // main thread's pools, and only read by every search.
+  InstanceSupportMasks* masks = nullptr;
+  if (o.compactTable) {
+    masks = newPooled<InstanceSupportMasks>(*instance);
+    std::cout << "propagator: ct support masks: " << masks->bytes() << " bytes" << std::endl;
+  }
   const std::int64_t frequency = platform::counterFrequency();
 
   if (o.threads == 0) {
-    const SolveRun run = solveOnce(*instance, search);
+    const SolveRun run = solveOnce(*instance, masks, search);
     printRun(run, frequency);
     std::cout << "memory: " << memoryConsumption(currentAllocator()) << " bytes" << std::endl;
+    if (masks != nullptr) deletePooled(masks);
     deletePooled(instance);
     return finishStandardOutput(0);
   }
@@ -253,11 +268,11 @@ int main(int argc, char** argv) {
   std::cout << "memThread: " << budget << std::endl;
   driver::ThreadRunner** runners = driver::newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
-    runners[k] = driver::newRunner<SolveRunner>(budget, instance, search);
+    runners[k] = driver::newRunner<SolveRunner>(budget, instance, masks, search);
   }
   const driver::LaunchInterval interval = driver::runThreads(runners, n);
   // The reference run, alone, after every worker has ended.
-  const SolveRun mainRun = solveOnce(*instance, search);
+  const SolveRun mainRun = solveOnce(*instance, masks, search);
   printRun(mainRun, frequency);
   bool agree = true;
   auto* times = new (std::nothrow) std::int64_t[static_cast<std::size_t>(n)];
@@ -268,11 +283,17 @@ int main(int argc, char** argv) {
     times[k] = runner->time;
   }
   std::cout << "workers agree: " << (agree ? "yes" : "no") << std::endl;
+  std::cout << "worker memory:";
+  for (std::int32_t k = 0; k < n; ++k) {
+    std::cout << " " << static_cast<SolveRunner*>(runners[k])->memory;
+  }
+  std::cout << " bytes" << std::endl;
   driver::printScalabilityReport(o.splitMem, elapsedMilliseconds(0, mainRun.ticks, frequency),
                                  elapsedMilliseconds(interval.start, interval.end, frequency),
                                  times, n);
   delete[] times;
   driver::deleteRunners(runners, n);
+  if (masks != nullptr) deletePooled(masks);
   deletePooled(instance);
   return finishStandardOutput(agree ? 0 : 4);
 }

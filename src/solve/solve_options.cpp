@@ -36,7 +36,7 @@ const char* solveUsage() {
   return R"(usage: varnel-solve [options]
 
 Depth-first search over positive table constraints, every domain kept generalised-arc-consistent
-(GAC-4 with resets). Branching: the variable with the smallest domain (lowest index on ties),
+(see --propagator). Branching: the variable with the smallest domain (lowest index on ties),
 left x = its smallest value, right x != that value.
 
 The instance (model RB, drawn from the library's generator; the same options give the same one):
@@ -59,6 +59,7 @@ The instance (model RB, drawn from the library's generator; the same options giv
 The search:
   --all               count every solution (default: stop at the first)
   --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit)
+  --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets)
   --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
                       allocator, then the main thread alone; prints per-thread times, ratio
                       and power
@@ -158,6 +159,13 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     } else if (name == "--threads") {
       if (!integer(1, 4096, &n)) return false;
       o.threads = static_cast<std::int32_t>(n);
+    } else if (name == "--propagator") {
+      if (!next()) return false;
+      if (value != "ct" && value != "gac4r") {
+        *error = "option --propagator expects ct or gac4r, not '" + value + "'";
+        return false;
+      }
+      o.compactTable = value == "ct";
     } else if (name == "--instance") {
       if (!next()) return false;
       o.instanceFile = value;

@@ -21,6 +21,7 @@ struct SolveOptions {
   std::uint64_t nodeLimit = 0;  // --node-limit, 0: none
   std::int32_t threads = 0;     // --threads: workers besides the main thread's run
   bool splitMem = false;        // --split-mem
+  bool compactTable = true;     // --propagator ct (default) or gac4r
   bool help = false;
   bool version = false;            // --version
   std::vector<std::string> given;  // every option named on the command line, in order

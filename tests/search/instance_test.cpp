@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "driver/run_bench.h"
 #include "varnel/memory/pooled.h"
@@ -100,12 +101,21 @@ TEST(VarnelSolve, SolvesAWrittenFileAlikeAndRejectsMalformedOnes) {
   ASSERT_EQ(generated.exitCode, 0) << generated.err;
   const BenchRun fromFile = runBench("--all --instance " + path);
   ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+  // The default propagator (Compact-Table) and GAC-4R walk the same tree.
+  const BenchRun gac4r = runBench("--all --propagator=gac4r --instance " + path);
+  ASSERT_EQ(gac4r.exitCode, 0) << gac4r.err;
   for (const char* label : {"solutions: ", "failures: ", "nodes: ", "memory: "}) {
     EXPECT_EQ(lineStarting(fromFile, label), lineStarting(generated, label)) << label;
+    if (std::string_view(label) != "memory: ") {
+      EXPECT_EQ(lineStarting(gac4r, label), lineStarting(generated, label)) << label;
+    }
   }
+  EXPECT_EQ(lineStarting(gac4r, "propagator: ").find("(no line"), 0u) << gac4r.out;
+  EXPECT_EQ(runBench("--propagator str2").exitCode, 2);
   const BenchRun workers = runBench(rb + " --threads 2 --split-mem");
   ASSERT_EQ(workers.exitCode, 0) << workers.err;
   EXPECT_EQ(lineStarting(workers, "workers agree: "), "yes");
+  EXPECT_GT(std::atoll(lineStarting(workers, "worker memory: ").c_str()), 0) << workers.out;
   EXPECT_EQ(lineStarting(workers, "splitMem: "), "1");
   EXPECT_EQ(lineStarting(workers, "thread 1 time: ").find("(no line"), std::string::npos);
   EXPECT_GT(std::atof(lineStarting(workers, "power: ").c_str()), 0.0) << workers.out;

@@ -1,7 +1,8 @@
 // Brute-force model of a search space for the tests and the fuzz target: the generalised-arc-
 // consistent closure of an instance under a list of decisions, computed from scratch, and a
-// plain copy of everything a pop must restore (domains, bucket fronts as sets, counts, the
-// sizes each constraint last saw).
+// plain copy of everything a pop must restore (domains, the valid tuples each constraint keeps
+// per value: GAC-4R's bucket fronts or Compact-Table's currTable under each support mask, as
+// sets; the sizes each constraint last saw). Both propagators are checked by the same code.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "varnel/memory/pooled.h"
 #include "varnel/search/search_space.h"
 
 namespace varnel::testing {
@@ -21,6 +23,39 @@ struct Decision {
 };
 
 using Domains = std::vector<std::vector<bool>>;
+
+// The two propagators a space can run, for parameterized tests.
+enum class Propagator { kGac4r, kCompactTable };
+
+inline const char* propagatorName(Propagator p) {
+  return p == Propagator::kCompactTable ? "CompactTable" : "Gac4r";
+}
+
+// The support masks of an instance when the propagator needs them (null otherwise), released
+// at the end of the scope.
+class MasksFor {
+ public:
+  MasksFor(const CspInstance& instance, Propagator p)
+      : masks_(p == Propagator::kCompactTable ? newPooled<InstanceSupportMasks>(instance)
+                                              : nullptr) {}
+  ~MasksFor() {
+    if (masks_ != nullptr) deletePooled(masks_);
+  }
+  const InstanceSupportMasks* get() const { return masks_; }
+
+  MasksFor(const MasksFor&) = delete;
+  MasksFor& operator=(const MasksFor&) = delete;
+
+ private:
+  InstanceSupportMasks* masks_;
+};
+
+// Propagations that rebuilt the constraint's state from the remaining values rather than from
+// the removed ones (GAC-4R's resets, Compact-Table's reset updates).
+inline std::uint64_t resetsOf(const SearchSpace& space, std::int32_t c) {
+  return space.compactTables() ? space.compactTable(c).resetCount()
+                               : space.constraint(c).resetCount();
+}
 
 // The closure of the root domains under `decisions`; false when a domain becomes empty.
 inline bool closure(const CspInstance& instance, const std::vector<Decision>& decisions,
@@ -62,8 +97,31 @@ inline bool closure(const CspInstance& instance, const std::vector<Decision>& de
   return true;
 }
 
-// Empty when the space's domains are `expected` and every member's front holds exactly its valid
-// tuples.
+// The tuples constraint c keeps as valid for value v at position i, sorted: the front of the
+// bucket (GAC-4R), or currTable under the value's support mask (Compact-Table).
+inline std::vector<std::int32_t> keptTuples(const SearchSpace& space, std::int32_t c,
+                                            std::int32_t i, std::int32_t v) {
+  std::vector<std::int32_t> kept;
+  if (space.compactTables()) {
+    const CompactTableRev& ct = space.compactTable(c);
+    const std::uint64_t* mask = ct.masks().mask(i, v);
+    for (std::int32_t t = 0; t < ct.tupleCount(); ++t) {
+      if (ct.table().contains(t) && ((mask[t >> 6] >> (t & 63)) & 1)) kept.push_back(t);
+    }
+    return kept;
+  }
+  const TableCtRev& ct = space.constraint(c);
+  kept.assign(ct.front(i, v), ct.front(i, v) + ct.count(i, v));
+  std::sort(kept.begin(), kept.end());
+  return kept;
+}
+
+inline std::int32_t lastSizeOf(const SearchSpace& space, std::int32_t c, std::int32_t i) {
+  return space.compactTables() ? space.compactTable(c).lastSize(i)
+                               : space.constraint(c).lastSize(i);
+}
+
+// Empty when the space's domains are `expected` and every member keeps exactly its valid tuples.
 inline std::string closureMismatch(const SearchSpace& space, const Domains& expected) {
   std::ostringstream why;
   for (std::int32_t x = 0; x < space.varCount(); ++x) {
@@ -74,23 +132,27 @@ inline std::string closureMismatch(const SearchSpace& space, const Domains& expe
       }
     }
   }
+  const CspInstance& instance = space.instance();
   for (std::int32_t c = 0; c < space.constraintCount(); ++c) {
-    const TableCtRev& ct = space.constraint(c);
-    for (std::int32_t i = 0; i < ct.arity(); ++i) {
-      for (std::int32_t v = 0; v < ct.var(i).initialSize(); ++v) {
-        if (!ct.var(i).contains(v)) continue;
+    if (space.compactTables() && !space.compactTable(c).table().audit()) {
+      why << "constraint " << c << ": currTable's invariants are broken; ";
+    }
+    const std::int32_t arity = instance.arity(c);
+    const std::int32_t* scope = instance.scope(c);
+    for (std::int32_t i = 0; i < arity; ++i) {
+      for (std::int32_t v = 0; v < instance.domainSize(scope[i]); ++v) {
+        if (!space.var(scope[i]).contains(v)) continue;
         std::vector<std::int32_t> valid;
-        for (std::int32_t t = 0; t < ct.tupleCount(); ++t) {
-          bool ok = ct.valueOf(i, t) == v;
-          for (std::int32_t j = 0; j < ct.arity() && ok; ++j)
-            ok = ct.var(j).contains(ct.valueOf(j, t));
+        for (std::int32_t t = 0; t < instance.tupleCount(c); ++t) {
+          const std::int32_t* row = instance.tuples(c) + std::int64_t(t) * arity;
+          bool ok = row[i] == v;
+          for (std::int32_t j = 0; j < arity && ok; ++j) ok = space.var(scope[j]).contains(row[j]);
           if (ok) valid.push_back(t);
         }
-        std::vector<std::int32_t> front(ct.front(i, v), ct.front(i, v) + ct.count(i, v));
-        std::sort(front.begin(), front.end());
-        if (front != valid) {
-          why << "constraint " << c << ": front of value " << v << " at position " << i << " has "
-              << front.size() << " tuples, " << valid.size() << " are valid; ";
+        const std::vector<std::int32_t> kept = keptTuples(space, c, i, v);
+        if (kept != valid) {
+          why << "constraint " << c << ": value " << v << " at position " << i << " keeps "
+              << kept.size() << " tuples, " << valid.size() << " are valid; ";
         }
       }
     }
@@ -101,7 +163,7 @@ inline std::string closureMismatch(const SearchSpace& space, const Domains& expe
 // Everything a pop restores, with fronts and domains as sorted sets.
 struct SpaceCopy {
   std::vector<std::vector<std::int32_t>> domains;
-  std::vector<std::vector<std::int32_t>> fronts;  // per constraint, position and value
+  std::vector<std::vector<std::int32_t>> fronts;  // kept tuples per constraint, position, value
   std::vector<std::int32_t> lastSizes;
 
   explicit SpaceCopy(const SearchSpace& space) {
@@ -111,14 +173,12 @@ struct SpaceCopy {
       std::sort(members.begin(), members.end());
       domains.push_back(members);
     }
+    const CspInstance& instance = space.instance();
     for (std::int32_t c = 0; c < space.constraintCount(); ++c) {
-      const TableCtRev& ct = space.constraint(c);
-      for (std::int32_t i = 0; i < ct.arity(); ++i) {
-        lastSizes.push_back(ct.lastSize(i));
-        for (std::int32_t v = 0; v < ct.var(i).initialSize(); ++v) {
-          std::vector<std::int32_t> front(ct.front(i, v), ct.front(i, v) + ct.count(i, v));
-          std::sort(front.begin(), front.end());
-          fronts.push_back(front);
+      for (std::int32_t i = 0; i < instance.arity(c); ++i) {
+        lastSizes.push_back(lastSizeOf(space, c, i));
+        for (std::int32_t v = 0; v < instance.domainSize(instance.scope(c)[i]); ++v) {
+          fronts.push_back(keptTuples(space, c, i, v));
         }
       }
     }

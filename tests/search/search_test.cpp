@@ -1,7 +1,8 @@
-// The search against brute force: random search trees on small random instances, where every
-// node must be the generalised-arc-consistent closure computed from scratch and every pop must
-// give back the state copied at its push; depth-first search against an enumeration of every
-// assignment; and the blocks a search takes all coming back.
+// The search against brute force, with each propagator (GAC-4R and Compact-Table): random search
+// trees on small random instances, where every node must be the generalised-arc-consistent
+// closure computed from scratch and every pop must give back the state copied at its push;
+// depth-first search against an enumeration of every assignment; and the blocks a search takes
+// all coming back.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -68,19 +69,32 @@ struct TreeWalk {
   }
 };
 
-TEST(SearchModel, EveryNodeIsTheClosureAndEveryPopRestoresThePush) {
+class SearchModel : public ::testing::TestWithParam<Propagator> {};
+class DepthFirstSearch : public ::testing::TestWithParam<Propagator> {};
+
+std::string nameOf(const ::testing::TestParamInfo<Propagator>& info) {
+  return propagatorName(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Propagators, SearchModel,
+                         ::testing::Values(Propagator::kGac4r, Propagator::kCompactTable), nameOf);
+INSTANTIATE_TEST_SUITE_P(Propagators, DepthFirstSearch,
+                         ::testing::Values(Propagator::kGac4r, Propagator::kCompactTable), nameOf);
+
+TEST_P(SearchModel, EveryNodeIsTheClosureAndEveryPopRestoresThePush) {
   std::uint64_t resets = 0;
   int nodes = 0;
   for (std::uint32_t seed = 1; seed <= 30; ++seed) {
     CspInstance* instance = generateRbInstance(smallInstance(seed));
+    const MasksFor masks(*instance, GetParam());
     Solver solver;
-    SearchSpace space(solver, *instance);
+    SearchSpace space(solver, *instance, masks.get());
     std::mt19937 random(seed);
     TreeWalk walk{space, random, {}};
     walk.visit(space.post(), 0);
     nodes += walk.nodes;
     for (std::int32_t c = 0; c < space.constraintCount(); ++c) {
-      resets += space.constraint(c).resetCount();
+      resets += resetsOf(space, c);
     }
     deletePooled(instance);
     if (HasFatalFailure()) return;
@@ -119,12 +133,13 @@ void recordSolution(const SearchSpace& space, void* context) {
   static_cast<std::vector<std::vector<std::int32_t>>*>(context)->push_back(a);
 }
 
-TEST(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
+TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
   for (std::uint32_t seed = 1; seed <= 30; ++seed) {
     CspInstance* instance = generateRbInstance(smallInstance(seed, 1));
     const std::set<std::vector<std::int32_t>> expected = allSolutions(*instance);
+    const MasksFor masks(*instance, GetParam());
     Solver solver;
-    SearchSpace space(solver, *instance);
+    SearchSpace space(solver, *instance, masks.get());
     std::vector<std::vector<std::int32_t>> found;
     SearchOptions all{true, 0, recordSolution, &found};
     const SearchStatistics first = depthFirstSearch(space, all);
@@ -148,14 +163,15 @@ TEST(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
   }
 }
 
-TEST(DepthFirstSearch, GivesEveryBlockBack) {
+TEST_P(DepthFirstSearch, GivesEveryBlockBack) {
   std::string held;
   std::thread worker([&] {
     createThreadAllocator(0);
     CspInstance* instance = generateRbInstance(smallInstance(7));
     {
+      const MasksFor masks(*instance, GetParam());
       Solver solver;
-      SearchSpace space(solver, *instance);
+      SearchSpace space(solver, *instance, masks.get());
       depthFirstSearch(space, SearchOptions{true, 0});
       depthFirstSearch(space, SearchOptions{false, 0});
     }

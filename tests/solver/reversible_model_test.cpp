@@ -1,10 +1,12 @@
 // Model check of restoration points over several reversible containers on one solver: random
-// nested pushes, updates and pops on a SetRev, a SuccessionIntRev, a DigraphRev and a GraphRev,
-// each pop compared with a plain copy of everything taken at the matching push.
+// nested pushes, updates and pops on a SetRev, a SuccessionIntRev, a DigraphRev, a GraphRev and
+// a SparseBitSetRev (checked against a plain set after every update), each pop compared with a
+// plain copy of everything taken at the matching push.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "solver/reversible_world.h"
@@ -39,11 +41,62 @@ void expectSame(const Copy& now, const Copy& saved, const std::string& when) {
   EXPECT_EQ(now.graphSlotCounts, saved.graphSlotCounts) << when << ": graph slot counts";
   EXPECT_EQ(now.graphSlots, saved.graphSlots) << when << ": graph present slots";
   EXPECT_EQ(now.edges, saved.edges) << when << ": graph present edges";
+  EXPECT_EQ(now.bits, saved.bits) << when << ": sparse bitset members";
 }
 
-// One random update of one container, within its preconditions.
-void randomUpdate(World& w, std::mt19937& random, std::int32_t step) {
-  switch (random() % 8) {
+// Intersects the bitset with a random mask, directly or through the scratch mask (reversed or
+// not), and checks the result, the change flag, intersectIndex and the invariants against a
+// plain set.
+void bitsetUpdate(World& w, std::mt19937& random) {
+  SparseBitSetRev& bits = w.bits;
+  std::vector<std::uint64_t> m(static_cast<std::size_t>(bits.wordCount()));
+  // Mostly ones, so that the set empties slowly; now and then a whole word cleared.
+  for (auto& word : m) {
+    word = random() % 16 == 0 ? 0 : ~(std::uint64_t{1} << (random() % 64));
+    if (random() % 3 == 0) word &= ~(std::uint64_t{1} << (random() % 64));
+  }
+  const bool reversed = random() % 3 == 0;
+  std::set<std::int32_t> before, expected;
+  for (std::int32_t e = 0; e < bits.universe(); ++e) {
+    if (!bits.contains(e)) continue;
+    before.insert(e);
+    const bool inMask = (m[static_cast<std::size_t>(e >> 6)] >> (e & 63)) & 1;
+    if (inMask != reversed) expected.insert(e);
+  }
+  const std::int32_t shared = bits.intersectIndex(m.data());
+  bool anyShared = false;
+  for (std::int32_t e : before) anyShared = anyShared || ((m[e >> 6] >> (e & 63)) & 1);
+  EXPECT_EQ(shared >= 0, anyShared) << "intersectIndex on disjointness";
+  if (shared >= 0) EXPECT_NE(bits.word(shared) & m[static_cast<std::size_t>(shared)], 0u);
+  bool changed = false;
+  if (reversed) {
+    // The mask of the elements to remove, reversed: the paper's incremental update.
+    std::vector<std::uint64_t> removed(m);
+    bits.clearMask();
+    bits.addToMask(removed.data());
+    bits.reverseMask();
+    changed = bits.intersectWithMask();
+  } else if (random() % 2 == 0) {
+    bits.clearMask();
+    bits.addToMask(m.data());
+    changed = bits.intersectWithMask();
+  } else {
+    changed = bits.intersectWith(m.data());
+  }
+  std::set<std::int32_t> now;
+  for (std::int32_t e = 0; e < bits.universe(); ++e) {
+    if (bits.contains(e)) now.insert(e);
+  }
+  EXPECT_EQ(now, expected) << "sparse bitset after an intersection";
+  EXPECT_EQ(changed, now != before) << "sparse bitset change flag";
+  EXPECT_TRUE(bits.audit()) << "sparse bitset invariants";
+  EXPECT_EQ(bits.empty(), now.empty()) << "sparse bitset emptiness";
+}
+
+// One random update of one container, within its preconditions. `popped`: a point was popped
+// since the last push, when the bitset (whose stamps a pop does not lower) may not change.
+void randomUpdate(World& w, std::mt19937& random, std::int32_t step, bool popped) {
+  switch (random() % 9) {
     case 0:
     case 1: {
       // Members cannot be pushed; nor can elements popped since the set's last restoration,
@@ -92,6 +145,9 @@ void randomUpdate(World& w, std::mt19937& random, std::int32_t step) {
       w.graph.createEdge(u, v);
       return;
     }
+    case 7:
+      if (!popped) bitsetUpdate(w, random);
+      return;
     default: {
       const std::int32_t created = w.graph.edgeEnds().firstEnds().arcCount();
       if (created == 0) return;
@@ -110,21 +166,25 @@ TEST(ReversibleModel, RandomNestedChangesMatchCopiesTakenAtEachPush) {
     World w(solver, kSizes);
     std::mt19937 random(seed);
     std::vector<Copy> copies;
+    bool popped = false;
     for (std::int32_t step = 0; step < 1500; ++step) {
       const unsigned action = random() % 12;
       if (copies.empty() || (action == 0 && copies.size() < 10)) {
         copies.push_back(w.copy());
         solver.pushRestorationPoint();
+        popped = false;
       } else if (action == 1) {
+        popped = true;
         if (copies.size() >= 3) ++deepPops;
         solver.popRestorationPoint();
         ++pops;
         expectSame(w.copy(), copies.back(),
                    "seed " + std::to_string(seed) + " step " + std::to_string(step));
+        EXPECT_TRUE(w.bits.audit()) << "sparse bitset invariants after a pop";
         if (::testing::Test::HasFailure()) return;
         copies.pop_back();
       } else {
-        randomUpdate(w, random, step);
+        randomUpdate(w, random, step, popped);
       }
     }
     while (!copies.empty()) {

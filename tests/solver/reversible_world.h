@@ -1,7 +1,7 @@
 // Test support for model checks of restoration points: a SetRev, a SuccessionIntRev, a
-// DigraphRev and a GraphRev on one solver, and a plain copy of everything they hold, to compare
-// after each pop with the copy taken at the matching push. Shared by the model test and the
-// fuzz target.
+// DigraphRev, a GraphRev and a SparseBitSetRev on one solver, and a plain copy of everything they
+// hold, to compare after each pop with the copy taken at the matching push. Shared by the model
+// test and the fuzz target.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "containers/set_members.h"
 #include "varnel/containers/set_rev.h"
+#include "varnel/containers/sparse_bitset_rev.h"
 #include "varnel/containers/succession_int_rev.h"
 #include "varnel/solver/digraph_rev.h"
 #include "varnel/solver/graph_rev.h"
@@ -23,6 +24,7 @@ struct WorldSizes {
   std::int32_t graphNodes;
   std::int32_t graphSlots;
   std::int32_t graphEdgeIds;
+  std::int32_t bitUniverse = 150;  // three words, the last one partial
 };
 
 // Everything the updates can change, as plain values.
@@ -38,6 +40,7 @@ struct Copy {
   std::vector<std::int32_t> graphSlotCounts;
   std::vector<std::vector<std::int32_t>> graphSlots;
   std::vector<std::int32_t> edges;
+  std::vector<std::int32_t> bits;
 
   bool operator==(const Copy&) const = default;
 };
@@ -49,7 +52,8 @@ struct World {
         set(s, sizes.setUniverse),
         succession(1, s),
         digraph(s),
-        graph(s, sizes.graphNodes, sizes.graphSlots, sizes.graphEdgeIds) {}
+        graph(s, sizes.graphNodes, sizes.graphSlots, sizes.graphEdgeIds),
+        bits(s, sizes.bitUniverse) {}
   // Pops before the containers go, so that no trail entry outlives its object.
   ~World() { solver.popAllRestorationPoints(); }
 
@@ -73,6 +77,9 @@ struct World {
       c.graphSlots.push_back(membersOf(graph.edgeEnds().firstEnds().node(v).slotSet));
     }
     c.edges = membersOf(graph.edgeSet());
+    for (std::int32_t e = 0; e < bits.universe(); ++e) {
+      if (bits.contains(e)) c.bits.push_back(e);
+    }
     return c;
   }
 
@@ -82,6 +89,7 @@ struct World {
   SuccessionIntRev succession;
   DigraphRev digraph;
   GraphRev graph;
+  SparseBitSetRev bits;
 };
 
 }  // namespace varnel::testing

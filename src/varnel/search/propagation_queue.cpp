@@ -2,12 +2,24 @@
 #include "varnel/search/propagation_queue.h"
 
 #include "varnel/memory/arrays.h"
+#include "varnel/search/compact_table_rev.h"
 #include "varnel/search/table_ct_rev.h"
 
 namespace varnel {
 
 PropagationQueue::PropagationQueue(TableCtRev* const* constraints, std::int32_t count)
-    : constraints_(constraints),
+    : PropagationQueue(count) {
+  constraints_ = constraints;
+}
+
+PropagationQueue::PropagationQueue(CompactTableRev* const* constraints, std::int32_t count)
+    : PropagationQueue(count) {
+  compactTables_ = constraints;
+}
+
+PropagationQueue::PropagationQueue(std::int32_t count)
+    : constraints_(nullptr),
+      compactTables_(nullptr),
       constraintCount_(count),
       capacity_(1),
       head_(0),
@@ -26,6 +38,11 @@ PropagationQueue::~PropagationQueue() {
 }
 
 bool PropagationQueue::run() {
+  return compactTables_ != nullptr ? runAll(compactTables_) : runAll(constraints_);
+}
+
+template <class Constraint>
+bool PropagationQueue::runAll(Constraint* const* constraints) {
   while (count_ > 0) {
     const std::int32_t c = ring_[head_];
     head_ = (head_ + 1) & (capacity_ - 1);
@@ -33,7 +50,7 @@ bool PropagationQueue::run() {
     queued_[c] = 0;
     running_ = c;
     ++runs_;
-    const bool consistent = constraints_[c]->propagate(*this);
+    const bool consistent = constraints[c]->propagate(*this);
     running_ = -1;
     if (!consistent) {
       clear();

@@ -1,6 +1,7 @@
 // PropagationQueue: the constraints whose variables lost values and that have not run since,
 // each queued once, run first in first out until none is left (the fixpoint) or a domain is
-// wiped out.
+// wiped out. A queue runs constraints of one kind, TableCtRev or CompactTableRev, chosen at
+// construction: the run loop is written for each kind, so no call in it is virtual.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +11,13 @@
 namespace varnel {
 
 class TableCtRev;
+class CompactTableRev;
 
 class PropagationQueue {
  public:
   // A queue over `count` constraints, numbered 0 .. count-1 in `constraints` (not owned).
   PropagationQueue(TableCtRev* const* constraints, std::int32_t count);
+  PropagationQueue(CompactTableRev* const* constraints, std::int32_t count);
   ~PropagationQueue();
 
   // Queues every constraint over `var` that is neither queued nor the one running.
@@ -35,9 +38,14 @@ class PropagationQueue {
   PropagationQueue& operator=(const PropagationQueue&) = delete;
 
  private:
-  TableCtRev* const* constraints_;
-  std::int32_t* ring_;    // capacity_ entries, a power of two
-  std::uint8_t* queued_;  // per constraint: 1 while in the ring
+  explicit PropagationQueue(std::int32_t count);
+  template <class Constraint>
+  bool runAll(Constraint* const* constraints);
+
+  TableCtRev* const* constraints_;         // the GAC-4R constraints, or null
+  CompactTableRev* const* compactTables_;  // the Compact-Table constraints, or null
+  std::int32_t* ring_;                     // capacity_ entries, a power of two
+  std::uint8_t* queued_;                   // per constraint: 1 while in the ring
   std::int32_t constraintCount_;
   std::int32_t capacity_;
   std::int32_t head_;

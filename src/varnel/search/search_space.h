@@ -1,9 +1,11 @@
 // SearchSpace: one thread's search state over an instance: its variables, one reversible table
-// constraint per table, and the propagation queue, all recording on one solver.
+// constraint per table (GAC-4 with resets, TableCtRev, or Compact-Table, CompactTableRev, the
+// same for every table of a space), and the propagation queue, all recording on one solver.
 #pragma once
 
 #include <cstdint>
 
+#include "varnel/search/compact_table_rev.h"
 #include "varnel/search/csp_instance.h"
 #include "varnel/search/int_var.h"
 #include "varnel/search/propagation_queue.h"
@@ -16,8 +18,10 @@ namespace varnel {
 class SearchSpace : public Reversible {
  public:
   // Variables with full domains and unposted constraints, in the calling thread's pools. Only
-  // reads `instance`, which may be shared with other threads.
-  SearchSpace(Solver& solver, const CspInstance& instance);
+  // reads `instance`, which may be shared with other threads. With `masks` (the instance's, also
+  // only read and shared) the tables are Compact-Table constraints over them; without, GAC-4R.
+  SearchSpace(Solver& solver, const CspInstance& instance,
+              const InstanceSupportMasks* masks = nullptr);
   ~SearchSpace() override;
 
   // Fills every constraint and propagates to the fixpoint: the root's propagation. Once, with
@@ -41,7 +45,11 @@ class SearchSpace : public Reversible {
   std::int32_t varCount() const { return varCount_; }
   const IntVar& var(std::int32_t x) const { return *vars_[x]; }
   std::int32_t constraintCount() const { return constraintCount_; }
+  // True when the tables are Compact-Table constraints.
+  bool compactTables() const { return compact_ != nullptr; }
+  // Constraint c, GAC-4R (precondition: !compactTables()) or Compact-Table (compactTables()).
   const TableCtRev& constraint(std::int32_t c) const { return *constraints_[c]; }
+  const CompactTableRev& compactTable(std::int32_t c) const { return *compact_[c]; }
   const PropagationQueue& queue() const { return queue_; }
 
  private:
@@ -50,7 +58,8 @@ class SearchSpace : public Reversible {
   std::int32_t varCount_;
   std::int32_t constraintCount_;
   IntVar** vars_;
-  TableCtRev** constraints_;
+  TableCtRev** constraints_;   // null with Compact-Table
+  CompactTableRev** compact_;  // null with GAC-4R
   std::int32_t* watcherList_;  // per variable, the constraints over it, side by side
   std::int32_t watcherTotal_;
   PropagationQueue queue_;
@@ -79,6 +88,8 @@ inline std::int32_t SearchSpace::selectVariable() const {
   for (std::int32_t x = 0; x < varCount_; ++x) {
     const std::int32_t size = vars_[x]->size();
     if (size > 1 && size < bestSize) {
+      // Two values is the least an unassigned variable has: no later variable can beat it.
+      if (size == 2) return x;
       best = x;
       bestSize = size;
     }

@@ -118,18 +118,12 @@ class TableCtRev : public Reversible {
 // --- Inline definitions ------------------------------------------------------------------
 
 inline void TableCtRev::setCount(std::int32_t b, std::int32_t value) {
-  if (countStamp_[b] < solver_->timestamp) {
-    countStamp_[b] = solver_->timestamp;
-    solver_->trail->recordInt(&count_[b]);
-  }
+  recordIntOnce(*solver_, &count_[b], &countStamp_[b]);
   count_[b] = value;
 }
 
 inline void TableCtRev::setLastSize(std::int32_t i, std::int32_t value) {
-  if (lastStamp_[i] < solver_->timestamp) {
-    lastStamp_[i] = solver_->timestamp;
-    solver_->trail->recordInt(&lastSize_[i]);
-  }
+  recordIntOnce(*solver_, &lastSize_[i], &lastStamp_[i]);
   lastSize_[i] = value;
 }
 

@@ -53,6 +53,10 @@ class Solver : public Reversible {
 template <class T>
 void saveObject(T& object, Solver& solver);
 
+// Records a 32-bit field on the solver's trail when `stamp` is below the timestamp, and moves the
+// stamp up: a field recorded at most once per restoration point (the caller then writes it).
+void recordIntOnce(Solver& solver, std::int32_t* field, std::uint64_t* stamp);
+
 // Shared saveOnce: saves the object when its stamp is below the solver's timestamp and moves the
 // stamp up, so an object is recorded at most once per restoration point.
 template <class T>
@@ -83,6 +87,13 @@ T* Solver::newLogged(Args&&... args) {
   T* object = newPooled<T>(std::forward<Args>(args)...);
   (*allocationLog)->append(object, static_cast<std::int32_t>(sizeof(T)));
   return object;
+}
+
+inline void recordIntOnce(Solver& solver, std::int32_t* field, std::uint64_t* stamp) {
+  if (*stamp < solver.timestamp) {
+    *stamp = solver.timestamp;
+    solver.trail->recordInt(field);
+  }
 }
 
 template <class T>
