@@ -6,12 +6,13 @@
 
 #include "driver/cli.h"
 #include "driver/problems.h"
-#include "driver/report.h"
 #include "driver/run_limits.h"
 #include "driver/usage.h"
+#include "runner/report.h"
 
 int main(int argc, char** argv) {
   using namespace varnel::driver;
+  using namespace varnel::runner;
   if (answerInformationRequest(argc, argv)) return 0;
   const RunParameters p = parseCommandLine(argc, argv);
   printRunLine(p);

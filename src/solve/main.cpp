@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "driver/report.h"
-#include "driver/runner.h"
+#include "runner/report.h"
+#include "runner/runner.h"
 #include "solve/solve_options.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
@@ -47,7 +47,7 @@ SolveRun solveOnce(const CspInstance& instance, const SearchOptions& options) {
 }
 
 // One worker: the same search over the shared instance, in its own allocator.
-class SolveRunner final : public driver::AllocatorRunner {
+class SolveRunner final : public runner::AllocatorRunner {
  public:
   SolveRunner(std::uint64_t budget, const CspInstance* instance, const SearchOptions& options)
       : AllocatorRunner(budget), instance_(instance), options_(options) {}
@@ -159,31 +159,31 @@ int main(int argc, char** argv) {
   }
 
   const std::int32_t n = o.threads;
-  driver::printThreadCount(n);
-  const std::uint64_t budget = driver::perThreadBudget(n, o.splitMem);
+  runner::printThreadCount(n);
+  const std::uint64_t budget = runner::perThreadBudget(n, o.splitMem);
   std::cout << "memThread: " << budget << std::endl;
-  driver::ThreadRunner** runners = driver::newRunnerTable(n);
+  runner::ThreadRunner** runners = runner::newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
-    runners[k] = driver::newRunner<SolveRunner>(budget, instance, search);
+    runners[k] = runner::newRunner<SolveRunner>(budget, instance, search);
   }
-  const driver::LaunchInterval interval = driver::runThreads(runners, n);
+  const runner::LaunchInterval interval = runner::runThreads(runners, n);
   // The reference run, alone, after every worker has ended.
   const SolveRun mainRun = solveOnce(*instance, search);
   printRun(mainRun, frequency);
   bool agree = true;
   auto* times = new (std::nothrow) std::int64_t[static_cast<std::size_t>(n)];
-  if (times == nullptr) driver::detail::exitRunnerMemoryRefused(8 * std::uint64_t(n));
+  if (times == nullptr) runner::detail::exitRunnerMemoryRefused(8 * std::uint64_t(n));
   for (std::int32_t k = 0; k < n; ++k) {
     const auto* runner = static_cast<SolveRunner*>(runners[k]);
     agree = agree && sameCounts(runner->result.stats, mainRun.stats);
     times[k] = runner->time;
   }
   std::cout << "workers agree: " << (agree ? "yes" : "no") << std::endl;
-  driver::printScalabilityReport(o.splitMem, elapsedMilliseconds(0, mainRun.ticks, frequency),
+  runner::printScalabilityReport(o.splitMem, elapsedMilliseconds(0, mainRun.ticks, frequency),
                                  elapsedMilliseconds(interval.start, interval.end, frequency),
                                  times, n);
   delete[] times;
-  driver::deleteRunners(runners, n);
+  runner::deleteRunners(runners, n);
   deletePooled(instance);
   return agree ? 0 : 4;
 }

@@ -1,9 +1,9 @@
 // Report lines, written by stream insertion in the stream's default formats.
-#include "driver/report.h"
+#include "runner/report.h"
 
 #include <iostream>
 
-namespace varnel::driver {
+namespace varnel::runner {
 
 void printSeparator(std::ostream& out) {
   out << "----------------------------------------------" << std::endl;
@@ -39,4 +39,4 @@ void printScalabilityReport(bool splitMem, std::int64_t mainTime, std::int64_t e
   printScalabilityReport(splitMem, mainTime, elapsedTime, threadTimes, threadCount, std::cout);
 }
 
-}  // namespace varnel::driver
+}  // namespace varnel::runner

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <iosfwd>
 
-namespace varnel::driver {
+namespace varnel::runner {
 
 // "----------------------------------------------" (46 hyphens).
 void printSeparator(std::ostream& out);
@@ -23,4 +23,4 @@ void printScalabilityReport(bool splitMem, std::int64_t mainTime, std::int64_t e
 void printScalabilityReport(bool splitMem, std::int64_t mainTime, std::int64_t elapsedTime,
                             const std::int64_t* threadTimes, std::int32_t threadCount);
 
-}  // namespace varnel::driver
+}  // namespace varnel::runner
