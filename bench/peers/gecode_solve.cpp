@@ -3,9 +3,12 @@
 // search. Both sides keep every table generalised-arc-consistent and branch alike, so their
 // trees are the same: same solutions, failures and nodes.
 //
-//   gecode_solve [varnel-solve's instance and search options]   Gecode alone, varnel-solve's lines
+//   gecode_solve [varnel-solve's instance and search options] [--threads N]
+//       Gecode alone, varnel-solve's lines; --threads N runs Gecode's own parallel search
+//       (Search::Options::threads), whose failure and node counts then vary from run to run
 //   gecode_solve --check [instances-per-size]   both sides in-process on small random instances of
-//                                               three sizes; exits 1 at the first disagreement
+//       three sizes, varnel's one-thread search and its parallel search on 1 to 4 workers;
+//       exits 1 at the first disagreement
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "runner/parallel_search.h"
 #include "solve/solve_options.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/search/dfs.h"
@@ -61,7 +65,8 @@ struct Counts {
   double seconds = 0;
 };
 
-Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit) {
+Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
+                       unsigned threads = 1) {
   const auto start = std::chrono::steady_clock::now();
   std::vector<Gecode::TupleSet> tables;
   for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
@@ -81,7 +86,7 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
   }
   auto* root = new CspSpace(instance, tables);
   Gecode::Search::Options options;
-  options.threads = 1;
+  options.threads = threads;
   if (nodeLimit != 0) options.stop = Gecode::Search::Stop::node(nodeLimit);
   Counts counts;
   {
@@ -99,14 +104,23 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
   return counts;
 }
 
-Counts solveWithVarnel(const CspInstance& instance, bool all) {
-  varnel::Solver* solver = varnel::newPooled<varnel::Solver>();
-  auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance);
-  varnel::SearchOptions options;
-  options.allSolutions = all;
-  const varnel::SearchStatistics s = varnel::depthFirstSearch(*space, options);
-  varnel::deletePooled(space);
-  varnel::deletePooled(solver);
+// workers 0: the one-thread search; otherwise the parallel search on that many workers.
+Counts solveWithVarnel(const CspInstance& instance, bool all, std::int32_t workers = 0) {
+  varnel::SearchStatistics s;
+  if (workers == 0) {
+    varnel::Solver* solver = varnel::newPooled<varnel::Solver>();
+    auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance);
+    varnel::SearchOptions options;
+    options.allSolutions = all;
+    s = varnel::depthFirstSearch(*space, options);
+    varnel::deletePooled(space);
+    varnel::deletePooled(solver);
+  } else {
+    varnel::runner::ParallelSearchOptions options;
+    options.allSolutions = all;
+    options.workers = workers;
+    s = varnel::runner::parallelSearch(instance, options).stats;
+  }
   Counts counts;
   counts.solutions = s.solutions;
   counts.failures = s.failures;
@@ -154,7 +168,18 @@ int check(int perSize) {
             (unsigned long long)ours.solutions, (unsigned long long)theirs.solutions,
             (unsigned long long)ours.failures, (unsigned long long)theirs.failures,
             (unsigned long long)ours.nodes, (unsigned long long)theirs.nodes);
-        if (ours.solutions != theirs.solutions || ours.failures != theirs.failures) {
+        bool agree = ours.solutions == theirs.solutions && ours.failures == theirs.failures;
+        // The parallel search walks the same tree in pieces: in all-solutions mode every count
+        // is the same; in first-solution mode, whether there is a solution.
+        for (std::int32_t workers = 1; workers <= 4; ++workers) {
+          const Counts split = solveWithVarnel(*instance, all, workers);
+          std::printf("  %d workers: solutions %llu failures %llu nodes %llu\n", workers,
+                      (unsigned long long)split.solutions, (unsigned long long)split.failures,
+                      (unsigned long long)split.nodes);
+          agree = agree && split.solutions == ours.solutions &&
+                  (!all || (split.failures == ours.failures && split.nodes == ours.nodes));
+        }
+        if (!agree) {
           std::fprintf(stderr, "gecode_solve: the counts differ on the instance above\n");
           varnel::deletePooled(instance);
           return 1;
@@ -164,8 +189,10 @@ int check(int perSize) {
       varnel::deletePooled(instance);
     }
   }
-  std::printf("identical solution and failure counts on %d searches (%d instances)\n", compared,
-              compared / 2);
+  std::printf(
+      "identical solution and failure counts on %d searches (%d instances), and on 1 to 4 "
+      "workers\n",
+      compared, compared / 2);
   return 0;
 }
 
@@ -177,8 +204,10 @@ int main(int argc, char** argv) {
   }
   varnel::solve::SolveOptions o;
   std::string error;
-  if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.threads != 0) {
-    std::cerr << "Error: " << (error.empty() ? "gecode_solve runs one search, no --threads" : error)
+  if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.splitMem || o.parallel != 0) {
+    std::cerr << "Error: "
+              << (error.empty() ? "gecode_solve takes --threads N for Gecode's parallel search"
+                                : error)
               << std::endl;
     return 2;
   }
@@ -205,8 +234,10 @@ int main(int argc, char** argv) {
   } else {
     instance = varnel::generateRbInstance(o.rb);
   }
-  const Counts c = solveWithGecode(*instance, o.allSolutions, o.nodeLimit);
+  const unsigned threads = o.threads > 0 ? static_cast<unsigned>(o.threads) : 1;
+  const Counts c = solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
   std::cout << "peer: gecode" << std::endl;
+  std::cout << "threads: " << threads << std::endl;
   std::cout << "solutions: " << c.solutions << std::endl;
   std::cout << "failures: " << c.failures << std::endl;
   std::cout << "nodes: " << c.nodes << std::endl;

@@ -66,7 +66,8 @@ unsigned threadStart(void* runner) { return static_cast<ThreadRunner*>(runner)->
 LaunchInterval runThreads(ThreadRunner* const* runners, std::int32_t n, ThreadServices& services) {
   VARNEL_ASSERT(n >= 1);
   auto** records = new (std::nothrow) ThreadRecord*[static_cast<std::size_t>(n)];
-  if (records == nullptr) runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRecord*) * std::uint64_t(n));
+  if (records == nullptr)
+    runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRecord*) * std::uint64_t(n));
   for (std::int32_t i = 0; i < n; ++i) {
     records[i] = new (std::nothrow) ThreadRecord{platform::ThreadHandle{}, runners[i]};
     if (records[i] == nullptr) runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRecord));
@@ -94,7 +95,8 @@ LaunchInterval runThreads(ThreadRunner* const* runners, std::int32_t n) {
 ThreadRunner** newRunnerTable(std::int32_t n) {
   VARNEL_ASSERT(n >= 1);
   auto** runners = new (std::nothrow) ThreadRunner*[static_cast<std::size_t>(n)];
-  if (runners == nullptr) runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRunner*) * std::uint64_t(n));
+  if (runners == nullptr)
+    runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRunner*) * std::uint64_t(n));
   return runners;
 }
 

@@ -2,12 +2,15 @@
 // thread, or on N workers at once and then on the main thread alone, and prints the counts, the
 // time and the nodes per second (with workers, also the driver's scalability lines).
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <new>
 #include <string>
 
+#include "runner/parallel_search.h"
 #include "runner/report.h"
 #include "runner/runner.h"
 #include "solve/solve_options.h"
@@ -15,6 +18,7 @@
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/clock.h"
 #include "varnel/platform/platform.h"
+#include "varnel/search/decomposition.h"
 #include "varnel/search/dfs.h"
 #include "varnel/search/instance_io.h"
 #include "varnel/search/rb_instance.h"
@@ -114,6 +118,82 @@ void printRun(const SolveRun& run, std::int64_t frequency) {
             << std::endl;
 }
 
+// Decomposes, writes subproblem k as DIR/sub-<k+1>.txt, numbered from 1 with at least five
+// digits (names that sort, and a Slurm array's task id), and searches nothing.
+void writeSubproblems(const CspInstance& instance, const SolveOptions& o) {
+  std::error_code failure;
+  std::filesystem::create_directories(o.writeSubproblemsDir, failure);
+  if (failure) {
+    exitUsage("cannot create directory " + o.writeSubproblemsDir + ": " + failure.message());
+  }
+  Solver* solver = newPooled<Solver>();
+  SearchSpace* space = newPooled<SearchSpace>(*solver, instance);
+  const std::int32_t target =
+      o.subproblems > 0 ? o.subproblems
+                        : runner::kSubproblemsPerWorker * (o.parallel > 0 ? o.parallel : 1);
+  auto* decomposition = newPooled<Decomposition>(*space, target, nullptr);
+  const int digits = decomposition->count() < 100000 ? 5 : 7;
+  for (std::int32_t k = 0; k < decomposition->count(); ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "sub-%0*d.txt", digits, k + 1);
+    const std::string path = (std::filesystem::path(o.writeSubproblemsDir) / name).string();
+    CspInstance* sub = subproblemInstance(instance, *decomposition, k);
+    std::ofstream file(path);
+    writeInstance(file, *sub,
+                  "subproblem " + std::to_string(k + 1) + " of " +
+                      std::to_string(decomposition->count()) +
+                      ": the instance and its decisions as unary tables");
+    file.flush();
+    deletePooled(sub);
+    if (!file) exitUsage("cannot write subproblem file " + path);
+  }
+  std::cout << "subproblems: " << decomposition->count() << std::endl;
+  std::cout << "decomposition nodes: " << decomposition->nodes()
+            << " failures: " << decomposition->failures() << std::endl;
+  std::cout << "written: " << o.writeSubproblemsDir << std::endl;
+  deletePooled(decomposition);
+  deletePooled(space);
+  deletePooled(solver);
+}
+
+// The parallel search's lines: the one-thread lines, then workers, subproblems and each worker.
+int solveParallel(const CspInstance& instance, const SolveOptions& o, std::int64_t frequency) {
+  runner::ParallelSearchOptions p;
+  p.allSolutions = o.allSolutions;
+  p.nodeLimit = o.nodeLimit;
+  p.workers = o.parallel;
+  p.subproblems = o.subproblems;
+  p.splitMem = o.splitMem;
+  const runner::ParallelSearchResult r = runner::parallelSearch(instance, p);
+  std::cout << "workers: " << o.parallel << std::endl;
+  std::cout << "subproblems: " << r.subproblems << std::endl;
+  std::cout << "memThread: " << r.budget << std::endl;
+  std::cout << "decomposition: " << elapsedMilliseconds(0, r.decompositionTicks, frequency) << " ms"
+            << std::endl;
+  printRun(SolveRun{r.stats, r.ticks}, frequency);
+  std::cout << "memory: " << memoryConsumption(currentAllocator()) << " bytes" << std::endl;
+  for (std::size_t k = 0; k < r.workers.size(); ++k) {
+    const runner::WorkerResult& w = r.workers[k];
+    std::cout << "worker " << k << ": subproblems " << w.subproblems << " nodes " << w.stats.nodes
+              << " time " << elapsedMilliseconds(0, w.ticks, frequency) << " ms memory " << w.memory
+              << " bytes" << std::endl;
+  }
+  if (!o.subproblemStatsFile.empty()) {
+    std::ofstream csv(o.subproblemStatsFile);
+    csv << "# decomposition_seconds=" << static_cast<double>(r.decompositionTicks) / frequency
+        << " workers=" << o.parallel << " subproblems=" << r.subproblems << "\n";
+    csv << "subproblem,worker,nodes,seconds\n";
+    for (std::size_t k = 0; k < r.records.size(); ++k) {
+      const SubproblemRecord& rec = r.records[k];
+      csv << k + 1 << ',' << rec.worker << ',' << rec.nodes << ','
+          << static_cast<double>(rec.ticks) / frequency << "\n";
+    }
+    csv.flush();
+    if (!csv) exitUsage("cannot write subproblem statistics file " + o.subproblemStatsFile);
+  }
+  return 0;
+}
+
 bool sameCounts(const SearchStatistics& a, const SearchStatistics& b) {
   return a.solutions == b.solutions && a.failures == b.failures && a.nodes == b.nodes;
 }
@@ -150,6 +230,16 @@ int main(int argc, char** argv) {
             << " node limit: " << o.nodeLimit << std::endl;
   const std::int64_t frequency = platform::counterFrequency();
 
+  if (!o.writeSubproblemsDir.empty()) {
+    writeSubproblems(*instance, o);
+    deletePooled(instance);
+    return 0;
+  }
+  if (o.parallel > 0) {
+    const int code = solveParallel(*instance, o, frequency);
+    deletePooled(instance);
+    return code;
+  }
   if (o.threads == 0) {
     const SolveRun run = solveOnce(*instance, search);
     printRun(run, frequency);

@@ -53,7 +53,16 @@ The search:
   --node-limit N      stop after N nodes (default 0: no limit)
   --threads N         N workers solve the same instance at once, each in its own allocator,
                       then the main thread alone; prints per-thread times, ratio and power
-  --split-mem         with --threads: each worker confined to its share of physical memory
+  --split-mem         with --threads or --parallel: each worker confined to its share of
+                      physical memory
+  --parallel N        one search on N workers: the tree is split into subproblems that the
+                      workers take in turn; prints workers: and subproblems: (1 to 4096)
+  --subproblems K     with --parallel or --write-subproblems: split into at least K
+                      subproblems (default 30 per worker; 1 to 1000000)
+  --write-subproblems DIR  write each subproblem as an instance file DIR/sub-00001.txt ...
+                      (the instance plus its decisions as unary tables) and exit without
+                      searching; their --all solution counts add up to the whole search's
+  --subproblem-stats FILE  with --parallel: each subproblem's worker, nodes and seconds (CSV)
   --help              this text
   --version           the version
 
@@ -141,6 +150,18 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     } else if (name == "--threads") {
       if (!integer(1, 4096, &n)) return false;
       o.threads = static_cast<std::int32_t>(n);
+    } else if (name == "--parallel") {
+      if (!integer(1, 4096, &n)) return false;
+      o.parallel = static_cast<std::int32_t>(n);
+    } else if (name == "--subproblems") {
+      if (!integer(1, 1000000, &n)) return false;
+      o.subproblems = static_cast<std::int32_t>(n);
+    } else if (name == "--write-subproblems") {
+      if (!next()) return false;
+      o.writeSubproblemsDir = value;
+    } else if (name == "--subproblem-stats") {
+      if (!next()) return false;
+      o.subproblemStatsFile = value;
     } else if (name == "--instance") {
       if (!next()) return false;
       o.instanceFile = value;
@@ -172,8 +193,21 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--instance and --table name two different instances";
     return false;
   }
-  if (o.splitMem && o.threads == 0) {
-    *error = "--split-mem applies to the workers of --threads";
+  if (o.splitMem && o.threads == 0 && o.parallel == 0) {
+    *error = "--split-mem applies to the workers of --threads or --parallel";
+    return false;
+  }
+  if (o.parallel != 0 && o.threads != 0) {
+    *error =
+        "--parallel (one search on N workers) and --threads (N copies of it) exclude each other";
+    return false;
+  }
+  if (o.subproblems != 0 && o.parallel == 0 && o.writeSubproblemsDir.empty()) {
+    *error = "--subproblems applies to --parallel or --write-subproblems";
+    return false;
+  }
+  if (!o.subproblemStatsFile.empty() && o.parallel == 0) {
+    *error = "--subproblem-stats applies to --parallel";
     return false;
   }
   if (o.instanceFile.empty() && !o.fromTable) {
