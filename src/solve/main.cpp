@@ -223,6 +223,11 @@ int main(int argc, char** argv) {
     if (!file) exitUsage("cannot write instance file " + o.writeInstanceFile);
     std::cout << "written: " << o.writeInstanceFile << std::endl;
   }
+  if (!o.writeSubproblemsDir.empty()) {
+    writeSubproblems(*instance, o);
+    deletePooled(instance);
+    return 0;
+  }
   SearchOptions search;
   search.allSolutions = o.allSolutions;
   search.nodeLimit = o.nodeLimit;
@@ -230,11 +235,6 @@ int main(int argc, char** argv) {
             << " node limit: " << o.nodeLimit << std::endl;
   const std::int64_t frequency = platform::counterFrequency();
 
-  if (!o.writeSubproblemsDir.empty()) {
-    writeSubproblems(*instance, o);
-    deletePooled(instance);
-    return 0;
-  }
   if (o.parallel > 0) {
     const int code = solveParallel(*instance, o, frequency);
     deletePooled(instance);
