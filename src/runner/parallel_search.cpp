@@ -2,6 +2,9 @@
 // launch, each a runner that owns its allocator.
 #include "runner/parallel_search.h"
 
+#include <algorithm>
+#include <tuple>
+
 #include "runner/runner.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
@@ -153,6 +156,29 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   deletePooled(solver);
   result.ticks = platform::counterNow() - start;
   return result;
+}
+
+std::vector<std::vector<std::int64_t>> solutionsInSearchOrder(const ParallelSearchResult& result,
+                                                              std::size_t limit) {
+  // (subproblem, rank in it, worker, index in the worker's kept solutions)
+  std::vector<std::tuple<std::int32_t, std::uint64_t, std::size_t, std::size_t>> order;
+  std::vector<std::size_t> next(result.workers.size(), 0);
+  for (std::size_t k = 0; k < result.records.size(); ++k) {
+    const SubproblemRecord& r = result.records[k];
+    if (r.worker < 0) continue;
+    const auto w = static_cast<std::size_t>(r.worker);
+    for (std::uint64_t j = 0; j < r.solutions && next[w] < result.workers[w].solutions.size();
+         ++j) {
+      order.emplace_back(static_cast<std::int32_t>(k), j, w, next[w]++);
+    }
+  }
+  std::sort(order.begin(), order.end());
+  std::vector<std::vector<std::int64_t>> solutions;
+  for (const auto& [k, j, w, i] : order) {
+    if (solutions.size() == limit) break;
+    solutions.push_back(result.workers[w].solutions[i]);
+  }
+  return solutions;
 }
 
 }  // namespace varnel::runner

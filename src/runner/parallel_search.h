@@ -54,4 +54,10 @@ struct ParallelSearchResult {
 ParallelSearchResult parallelSearch(const CspInstance& instance,
                                     const ParallelSearchOptions& options);
 
+// All-solutions mode: the first `limit` solutions the workers kept, in the one-thread search's
+// order (subproblem by subproblem; each worker took its subproblems in increasing order, so its
+// kept solutions are its first ones and the first `limit` overall are among them).
+std::vector<std::vector<std::int64_t>> solutionsInSearchOrder(const ParallelSearchResult& result,
+                                                              std::size_t limit);
+
 }  // namespace varnel::runner

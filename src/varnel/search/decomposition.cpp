@@ -110,6 +110,7 @@ SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& deco
     if (depth > total.maxDepth) total.maxDepth = depth;
     if (records != nullptr) {
       records[k].nodes = s.nodes;
+      records[k].solutions = s.solutions;
       records[k].ticks = platform::counterNow() - start;
       records[k].worker = worker;
     }

@@ -83,6 +83,7 @@ class SubproblemCursor {
 // What one subproblem's search took: written by the worker that searched it.
 struct SubproblemRecord {
   std::uint64_t nodes = 0;
+  std::uint64_t solutions = 0;
   std::int64_t ticks = 0;    // counter units of its search, replay included
   std::int32_t worker = -1;  // -1: not searched (the search stopped first)
 };

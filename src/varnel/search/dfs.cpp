@@ -131,7 +131,6 @@ SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& optio
       ++stats.solutions;
       if (options.onSolution != nullptr) options.onSolution(space, options.onSolutionContext);
       if (!options.allSolutions) {
-        if (options.stop != nullptr) options.stop->request(StopReason::kFirstSolution);
         stats.stopped = StopReason::kFirstSolution;
         break;
       }

@@ -61,8 +61,8 @@ struct SearchOptions {
   // Called at every solution with every variable assigned, before backtracking from it.
   void (*onSolution)(const SearchSpace& space, void* context) = nullptr;
   void* onSolutionContext = nullptr;
-  // Polled before every node; a set request ends the search at once. In first-solution mode the
-  // search sets kFirstSolution here when it finds one. May be null.
+  // Polled before every node; a set request ends the search at once. May be null. (Searches
+  // that race for a first solution stop each other through it from onSolution.)
   StopRequest* stop = nullptr;
   // When set, nodes are taken from it instead of nodeLimit (a limit over several searches).
   NodeBudget* nodeBudget = nullptr;
