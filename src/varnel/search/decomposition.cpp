@@ -1,6 +1,9 @@
 // The decomposition's walk and the workers' loop over subproblems.
 #include "varnel/search/decomposition.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "varnel/memory/arrays.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/assert.h"
@@ -18,7 +21,15 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
     failures_ = 1;
     return;
   }
-  for (std::int32_t bound = 0;; ++bound) {
+  // Each pass re-walks the levels above its bound, so the bound jumps by as many levels as the
+  // last pass's growth says are missing (at least one, rounded down so as not to overshoot).
+  // Where the tree narrows with depth it may never hold `target` nodes at one level: once a pass
+  // brings no more nodes than the one before and the passes together have walked more than
+  // kWalkPerSubproblem nodes per subproblem asked for, more depth is not worth its cost.
+  constexpr std::uint64_t kWalkPerSubproblem = 4;
+  std::uint64_t walked = 0;
+  std::int32_t previous = 0;
+  for (std::int32_t bound = 0;;) {
     paths_.truncate(0);
     starts_.truncate(1);
     nodes_ = 0;
@@ -27,7 +38,19 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
     deeper_ = false;
     depth_ = bound;
     walk(space, 0, bound);
+    walked += nodes_ + static_cast<std::uint64_t>(count());
     if (stopped_ || count() >= target || !deeper_) return;
+    if (count() <= previous && walked > kWalkPerSubproblem * static_cast<std::uint64_t>(target)) {
+      return;
+    }
+    std::int32_t step = 1;
+    if (previous > 0 && count() > previous) {
+      const double growth = static_cast<double>(count()) / previous;
+      const double levels = std::log(static_cast<double>(target) / count()) / std::log(growth);
+      if (levels >= 2) step = static_cast<std::int32_t>(std::min(levels, 64.0));
+    }
+    previous = count();
+    bound += step;
   }
 }
 
