@@ -17,11 +17,13 @@
 #include <gecode/int.hh>
 #include <gecode/search.hh>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "runner/parallel_search.h"
 #include "solve/solve_options.h"
+#include "solve/solve_output.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/search/dfs.h"
 #include "varnel/search/instance_io.h"
@@ -53,6 +55,14 @@ class CspSpace : public Gecode::Space {
   }
   CspSpace(CspSpace& other) : Gecode::Space(other) { x_.update(*this, other.x_); }
   Gecode::Space* copy() override { return new CspSpace(*this); }
+  // Whether Gecode's own propagators accept every variable fixed to `values`: an independent
+  // check of a solution found by varnel.
+  bool accepts(const std::vector<std::int64_t>& values) {
+    for (int v = 0; v < x_.size(); ++v) {
+      Gecode::rel(*this, x_[v], Gecode::IRT_EQ, static_cast<int>(values[std::size_t(v)]));
+    }
+    return status() != Gecode::SS_FAILED;
+  }
 
  private:
   Gecode::IntVarArray x_;
@@ -63,11 +73,14 @@ struct Counts {
   std::uint64_t failures = 0;
   std::uint64_t nodes = 0;
   double seconds = 0;
+  std::vector<std::int64_t> solution;  // varnel, first-solution mode: the one it reports
 };
 
-Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
-                       unsigned threads = 1) {
-  const auto start = std::chrono::steady_clock::now();
+void keepFirst(const varnel::SearchSpace& space, void* context) {
+  *static_cast<std::vector<std::int64_t>*>(context) = varnel::runner::solutionValues(space);
+}
+
+std::vector<Gecode::TupleSet> gecodeTables(const CspInstance& instance) {
   std::vector<Gecode::TupleSet> tables;
   for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
     const std::int32_t arity = instance.arity(c);
@@ -84,6 +97,13 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
     set.finalize();
     tables.push_back(set);
   }
+  return tables;
+}
+
+Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
+                       unsigned threads = 1) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<Gecode::TupleSet> tables = gecodeTables(instance);
   auto* root = new CspSpace(instance, tables);
   Gecode::Search::Options options;
   options.threads = threads;
@@ -107,11 +127,16 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
 // workers 0: the one-thread search; otherwise the parallel search on that many workers.
 Counts solveWithVarnel(const CspInstance& instance, bool all, std::int32_t workers = 0) {
   varnel::SearchStatistics s;
+  Counts counts;
   if (workers == 0) {
     varnel::Solver* solver = varnel::newPooled<varnel::Solver>();
     auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance);
     varnel::SearchOptions options;
     options.allSolutions = all;
+    if (!all) {
+      options.onSolution = keepFirst;
+      options.onSolutionContext = &counts.solution;
+    }
     s = varnel::depthFirstSearch(*space, options);
     varnel::deletePooled(space);
     varnel::deletePooled(solver);
@@ -119,9 +144,11 @@ Counts solveWithVarnel(const CspInstance& instance, bool all, std::int32_t worke
     varnel::runner::ParallelSearchOptions options;
     options.allSolutions = all;
     options.workers = workers;
-    s = varnel::runner::parallelSearch(instance, options).stats;
+    const varnel::runner::ParallelSearchResult r =
+        varnel::runner::parallelSearch(instance, options);
+    s = r.stats;
+    if (r.winner >= 0) counts.solution = r.workers[std::size_t(r.winner)].solutions[0];
   }
-  Counts counts;
   counts.solutions = s.solutions;
   counts.failures = s.failures;
   counts.nodes = s.nodes;
@@ -147,6 +174,7 @@ int check(int perSize) {
   const Size sizes[] = {
       {8, 4, 2, 14, 0.2, 0.5}, {12, 5, 2, 30, 0.25, 0.45}, {9, 4, 3, 10, 0.3, 0.7}};
   int compared = 0;
+  int checkedSolutions = 0;
   for (const Size& size : sizes) {
     for (int k = 0; k < perSize; ++k) {
       varnel::RbParameters p;
@@ -169,6 +197,17 @@ int check(int perSize) {
             (unsigned long long)ours.failures, (unsigned long long)theirs.failures,
             (unsigned long long)ours.nodes, (unsigned long long)theirs.nodes);
         bool agree = ours.solutions == theirs.solutions && ours.failures == theirs.failures;
+        // Every first solution varnel would print, fixed in a fresh Gecode space: Gecode's
+        // propagators must accept it.
+        const std::vector<Gecode::TupleSet> tables = gecodeTables(*instance);
+        auto accepted = [&](const Counts& c) {
+          if (all || c.solutions == 0) return true;
+          CspSpace space(*instance, tables);
+          ++checkedSolutions;
+          return c.solution.size() == std::size_t(instance->varCount()) &&
+                 space.accepts(c.solution);
+        };
+        agree = agree && accepted(ours);
         // The parallel search walks the same tree in pieces: in all-solutions mode every count
         // is the same; in first-solution mode, whether there is a solution.
         for (std::int32_t workers = 1; workers <= 4; ++workers) {
@@ -176,7 +215,7 @@ int check(int perSize) {
           std::printf("  %d workers: solutions %llu failures %llu nodes %llu\n", workers,
                       (unsigned long long)split.solutions, (unsigned long long)split.failures,
                       (unsigned long long)split.nodes);
-          agree = agree && split.solutions == ours.solutions &&
+          agree = agree && accepted(split) && split.solutions == ours.solutions &&
                   (!all || (split.failures == ours.failures && split.nodes == ours.nodes));
         }
         if (!agree) {
@@ -191,8 +230,8 @@ int check(int perSize) {
   }
   std::printf(
       "identical solution and failure counts on %d searches (%d instances), and on 1 to 4 "
-      "workers\n",
-      compared, compared / 2);
+      "workers; %d first solutions (one thread and 1 to 4 workers) accepted by Gecode\n",
+      compared, compared / 2, checkedSolutions);
   return 0;
 }
 
@@ -204,9 +243,12 @@ int main(int argc, char** argv) {
   }
   varnel::solve::SolveOptions o;
   std::string error;
-  if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.splitMem || o.parallel != 0) {
+  if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.splitMem || o.parallel != 0 ||
+      o.timeLimit > 0 || o.printSolutions != 0 || !o.writeSubproblemsDir.empty() ||
+      !o.writeInstanceFile.empty()) {
     std::cerr << "Error: "
-              << (error.empty() ? "gecode_solve takes --threads N for Gecode's parallel search"
+              << (error.empty() ? "gecode_solve takes the instance options, --all, --node-limit, "
+                                  "--json and --threads N (Gecode's parallel search)"
                                 : error)
               << std::endl;
     return 2;
@@ -236,14 +278,24 @@ int main(int argc, char** argv) {
   }
   const unsigned threads = o.threads > 0 ? static_cast<unsigned>(o.threads) : 1;
   const Counts c = solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
-  std::cout << "peer: gecode" << std::endl;
-  std::cout << "threads: " << threads << std::endl;
-  std::cout << "solutions: " << c.solutions << std::endl;
-  std::cout << "failures: " << c.failures << std::endl;
-  std::cout << "nodes: " << c.nodes << std::endl;
-  std::cout << "time: " << static_cast<std::int64_t>(c.seconds * 1000) << " ms" << std::endl;
-  std::cout << "nodes per second: " << (c.seconds > 0 ? c.nodes / c.seconds : 0.0) << std::endl;
-  std::cout << "peak resident memory: " << peakResidentBytes() << " bytes" << std::endl;
+  // The same fields as varnel-solve's, as text lines or one JSON object (--json).
+  namespace json = varnel::solve::json;
+  varnel::solve::SolveOutput out(o.json);
+  const auto ms = static_cast<std::int64_t>(c.seconds * 1000);
+  const double rate = c.seconds > 0 ? c.nodes / c.seconds : 0.0;
+  const std::uint64_t peak = peakResidentBytes();
+  out.field("peer", "gecode", "peer", json::string("gecode"));
+  out.field("threads", std::to_string(threads), "threads", json::number(std::int64_t{threads}));
+  out.field("solutions", std::to_string(c.solutions), "solutions", json::number(c.solutions));
+  out.field("failures", std::to_string(c.failures), "failures", json::number(c.failures));
+  out.field("nodes", std::to_string(c.nodes), "nodes", json::number(c.nodes));
+  out.field("time", std::to_string(ms) + " ms", "time_ms", json::number(ms));
+  std::ostringstream rateText;
+  rateText << rate;
+  out.field("nodes per second", rateText.str(), "nodes_per_second", json::number(rate));
+  out.field("peak resident memory", std::to_string(peak) + " bytes", "peak_resident_memory",
+            json::number(peak));
+  out.finish();
   varnel::deletePooled(instance);
   return 0;
 }

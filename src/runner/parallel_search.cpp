@@ -25,11 +25,7 @@ void keepSolution(const SearchSpace& space, void* context) {
     keeper->result->won = keeper->firstOnly->request(StopReason::kFirstSolution);
   }
   if (static_cast<std::int32_t>(keeper->result->solutions.size()) >= keeper->keep) return;
-  std::vector<std::int64_t> values(static_cast<std::size_t>(space.varCount()));
-  for (std::int32_t x = 0; x < space.varCount(); ++x) {
-    values[static_cast<std::size_t>(x)] = space.instance().value(x, space.var(x).at(0));
-  }
-  keeper->result->solutions.push_back(std::move(values));
+  keeper->result->solutions.push_back(solutionValues(space));
 }
 
 // One worker: its own solver and space over the shared instance, in its own allocator.
@@ -88,6 +84,14 @@ void add(SearchStatistics& total, const SearchStatistics& s) {
 }
 
 }  // namespace
+
+std::vector<std::int64_t> solutionValues(const SearchSpace& space) {
+  std::vector<std::int64_t> values(static_cast<std::size_t>(space.varCount()));
+  for (std::int32_t x = 0; x < space.varCount(); ++x) {
+    values[static_cast<std::size_t>(x)] = space.instance().value(x, space.var(x).at(0));
+  }
+  return values;
+}
 
 ParallelSearchResult parallelSearch(const CspInstance& instance,
                                     const ParallelSearchOptions& options) {

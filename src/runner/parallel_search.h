@@ -54,6 +54,9 @@ struct ParallelSearchResult {
 ParallelSearchResult parallelSearch(const CspInstance& instance,
                                     const ParallelSearchOptions& options);
 
+// The values (not the indices) of a space whose every variable is assigned, in variable order.
+std::vector<std::int64_t> solutionValues(const SearchSpace& space);
+
 // All-solutions mode: the first `limit` solutions the workers kept, in the one-thread search's
 // order (subproblem by subproblem; each worker took its subproblems in increasing order, so its
 // kept solutions are its first ones and the first `limit` overall are among them).

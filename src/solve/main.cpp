@@ -1,6 +1,8 @@
 // varnel-solve: builds or reads one instance, then solves it by depth-first search on the main
-// thread, or on N workers at once and then on the main thread alone, and prints the counts, the
-// time and the nodes per second (with workers, also the driver's scalability lines).
+// thread, as one search split over N workers (--parallel), or on N workers at once and then on
+// the main thread alone (--threads), and prints the counts, the time, the nodes per second and
+// the solutions, as text lines or one JSON object. A time limit and the user's interrupts stop
+// the search at its next node through one shared stop request.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,12 +10,15 @@
 #include <fstream>
 #include <iostream>
 #include <new>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "runner/parallel_search.h"
 #include "runner/report.h"
 #include "runner/runner.h"
 #include "solve/solve_options.h"
+#include "solve/solve_output.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/clock.h"
@@ -30,16 +35,60 @@ namespace varnel::solve {
 namespace {
 
 constexpr int kExitUsage = 2;
+constexpr int kExitThreadRefused = 3;
+constexpr int kExitDisagree = 4;
+constexpr int kExitBadSolution = 5;
+
+// The request every search of the run polls: the time limit's alarm and the interrupt handler
+// set it, and with --parallel the first solution. Static, because a signal handler may store
+// into it until the process ends.
+StopRequest stopRequest;
+
+void requestTimeLimitStop(void*) { stopRequest.request(StopReason::kTimeLimit); }
+
+const char* stopReasonName(StopReason reason) {
+  switch (reason) {
+    case StopReason::kNone:
+      return "exhausted";
+    case StopReason::kFirstSolution:
+      return "first solution";
+    case StopReason::kNodeLimit:
+      return "node limit";
+    case StopReason::kTimeLimit:
+      return "time limit";
+    case StopReason::kInterrupted:
+      return "interrupted";
+  }
+  return "exhausted";
+}
 
 struct SolveRun {
   SearchStatistics stats;
   std::int64_t ticks = 0;  // counter units from building the space to its release
+  std::vector<std::vector<std::int64_t>> solutions;  // the first ones found, values
 };
 
+struct SolutionKeeper {
+  SolveRun* run;
+  std::size_t keep;
+};
+
+void keepSolution(const SearchSpace& space, void* context) {
+  auto* keeper = static_cast<SolutionKeeper*>(context);
+  if (keeper->run->solutions.size() < keeper->keep) {
+    keeper->run->solutions.push_back(runner::solutionValues(space));
+  }
+}
+
 // Builds a solver and a space over the shared instance in the calling thread's pools, searches,
-// and releases both; the time covers all of it.
-SolveRun solveOnce(const CspInstance& instance, const SearchOptions& options) {
+// and releases both; the time covers all of it. Keeps the first `keep` solutions.
+SolveRun solveOnce(const CspInstance& instance, SearchOptions options, std::size_t keep) {
   SolveRun run;
+  SolutionKeeper keeper{&run, keep};
+  if (keep > 0) {
+    options.onSolution = keepSolution;
+    options.onSolutionContext = &keeper;
+  }
   const std::int64_t start = platform::counterNow();
   Solver* solver = newPooled<Solver>();
   SearchSpace* space = newPooled<SearchSpace>(*solver, instance);
@@ -56,7 +105,7 @@ class SolveRunner final : public runner::AllocatorRunner {
   SolveRunner(std::uint64_t budget, const CspInstance* instance, const SearchOptions& options)
       : AllocatorRunner(budget), instance_(instance), options_(options) {}
   unsigned run() override {
-    result = solveOnce(*instance_, options_);
+    result = solveOnce(*instance_, options_, 0);
     time = elapsedMilliseconds(0, result.ticks, platform::counterFrequency());
     return 0;
   }
@@ -73,7 +122,13 @@ class SolveRunner final : public runner::AllocatorRunner {
   std::exit(kExitUsage);
 }
 
-CspInstance* buildInstance(const SolveOptions& o) {
+std::string decimal(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+CspInstance* buildInstance(const SolveOptions& o, SolveOutput& out) {
   if (!o.instanceFile.empty()) {
     std::ifstream file(o.instanceFile);
     if (!file) exitUsage("cannot open instance file " + o.instanceFile);
@@ -81,11 +136,13 @@ CspInstance* buildInstance(const SolveOptions& o) {
     if (read.instance == nullptr) {
       exitUsage(o.instanceFile + ":" + std::to_string(read.line) + ": " + read.error);
     }
-    std::cout << "instance: file " << o.instanceFile << std::endl;
+    out.field("instance", "file " + o.instanceFile, "instance",
+              json::string("file " + o.instanceFile));
     if (read.droppedTuples > 0) {
-      std::cout << "dropped tuples: " << read.droppedTuples
-                << " (a value outside its variable's domain)" << std::endl;
+      out.text("dropped tuples: " + std::to_string(read.droppedTuples) +
+               " (a value outside its variable's domain)");
     }
+    out.member("dropped_tuples", json::number(read.droppedTuples));
     return read.instance;
   }
   if (o.fromTable) {
@@ -95,32 +152,81 @@ CspInstance* buildInstance(const SolveOptions& o) {
     table->fillRandom(o.tableUpper);
     CspInstance* instance = instanceFromTable(*table);
     deletePooled(table);
-    std::cout << "instance: problem 1 table arity=" << o.tableArity
-              << " numTuples=" << o.tableTuples << " upper=" << o.tableUpper << std::endl;
+    const std::string what = "problem 1 table arity=" + std::to_string(o.tableArity) +
+                             " numTuples=" + std::to_string(o.tableTuples) +
+                             " upper=" + std::to_string(o.tableUpper);
+    out.field("instance", what, "instance", json::string(what));
     return instance;
   }
-  std::cout << "instance: model RB vars=" << o.rb.vars << " domain=" << o.rb.domain
-            << " arity=" << o.rb.arity << " constraints=" << o.rb.constraints
-            << " tightness=" << o.rb.tightness << " seed=" << o.rb.seed << std::endl;
+  const std::string what =
+      "model RB vars=" + std::to_string(o.rb.vars) + " domain=" + std::to_string(o.rb.domain) +
+      " arity=" + std::to_string(o.rb.arity) + " constraints=" + std::to_string(o.rb.constraints) +
+      " tightness=" + decimal(o.rb.tightness) + " seed=" + std::to_string(o.rb.seed);
+  out.field("instance", what, "instance", json::string(what));
   return generateRbInstance(o.rb);
 }
 
-void printRun(const SolveRun& run, std::int64_t frequency) {
-  const SearchStatistics& s = run.stats;
-  const double seconds = static_cast<double>(run.ticks) / static_cast<double>(frequency);
-  std::cout << "solutions: " << s.solutions << std::endl;
-  std::cout << "failures: " << s.failures << std::endl;
-  std::cout << "nodes: " << s.nodes << std::endl;
-  std::cout << "depth: " << s.maxDepth << std::endl;
-  std::cout << "complete: " << (s.complete ? "yes" : "no") << std::endl;
-  std::cout << "time: " << elapsedMilliseconds(0, run.ticks, frequency) << " ms" << std::endl;
-  std::cout << "nodes per second: " << (seconds > 0 ? static_cast<double>(s.nodes) / seconds : 0.0)
-            << std::endl;
+void printRun(SolveOutput& out, const SearchStatistics& s, std::int64_t ticks,
+              std::int64_t frequency) {
+  const double seconds = static_cast<double>(ticks) / static_cast<double>(frequency);
+  const double rate = seconds > 0 ? static_cast<double>(s.nodes) / seconds : 0.0;
+  const std::int64_t ms = elapsedMilliseconds(0, ticks, frequency);
+  out.field("solutions", std::to_string(s.solutions), "solutions", json::number(s.solutions));
+  out.field("failures", std::to_string(s.failures), "failures", json::number(s.failures));
+  out.field("nodes", std::to_string(s.nodes), "nodes", json::number(s.nodes));
+  out.field("depth", std::to_string(s.maxDepth), "depth", json::number(s.maxDepth));
+  out.field("complete", s.complete ? "yes" : "no", "complete", json::boolean(s.complete));
+  out.field("stopped", stopReasonName(s.stopped), "stopped",
+            json::string(stopReasonName(s.stopped)));
+  out.field("time", std::to_string(ms) + " ms", "time_ms", json::number(ms));
+  out.field("nodes per second", decimal(rate), "nodes_per_second", json::number(rate));
+}
+
+std::string valuesText(const std::vector<std::int64_t>& values) {
+  std::string text;
+  for (std::size_t x = 0; x < values.size(); ++x) {
+    text += (x > 0 ? " " : "") + std::to_string(values[x]);
+  }
+  return text;
+}
+
+std::string valuesJson(const std::vector<std::int64_t>& values) {
+  std::vector<std::string> items;
+  for (const std::int64_t v : values) items.push_back(json::number(v));
+  return json::array(items);
+}
+
+// Checks every solution against every table, then prints them: in first-solution mode the one
+// (`solution`, null in JSON when there is none), in all-solutions mode the first
+// --print-solutions of them. A solution that a table forbids is a fault of the search: it is
+// reported on standard error and ends the program before anything wrong is shown.
+void printSolutions(SolveOutput& out, const CspInstance& instance, const SolveOptions& o,
+                    const std::vector<std::vector<std::int64_t>>& solutions) {
+  for (std::size_t k = 0; k < solutions.size(); ++k) {
+    const std::int32_t violated = instance.firstViolatedTable(solutions[k].data());
+    if (violated >= 0) {
+      std::cout.flush();
+      std::cerr << "Error: solution " << k + 1 << " (" << valuesText(solutions[k])
+                << ") is not allowed by table " << violated
+                << ": a fault of the search, nothing is printed for it" << std::endl;
+      std::exit(kExitBadSolution);
+    }
+  }
+  std::vector<std::string> items;
+  for (const auto& values : solutions) {
+    out.text("solution: " + valuesText(values));
+    items.push_back(valuesJson(values));
+  }
+  if (!o.allSolutions) {
+    out.member("solution", items.empty() ? "null" : items[0]);
+  } else if (o.printSolutions > 0) {
+    out.member("printed_solutions", json::array(items));
+  }
 }
 
 // Decomposes, writes subproblem k as DIR/sub-<k+1>.txt, numbered from 1 with at least five
 // digits (names that sort, and a Slurm array's task id), and searches nothing.
-void writeSubproblems(const CspInstance& instance, const SolveOptions& o) {
+void writeSubproblems(const CspInstance& instance, const SolveOptions& o, SolveOutput& out) {
   std::error_code failure;
   std::filesystem::create_directories(o.writeSubproblemsDir, failure);
   if (failure) {
@@ -147,37 +253,62 @@ void writeSubproblems(const CspInstance& instance, const SolveOptions& o) {
     deletePooled(sub);
     if (!file) exitUsage("cannot write subproblem file " + path);
   }
-  std::cout << "subproblems: " << decomposition->count() << std::endl;
-  std::cout << "decomposition nodes: " << decomposition->nodes()
-            << " failures: " << decomposition->failures() << std::endl;
-  std::cout << "written: " << o.writeSubproblemsDir << std::endl;
+  out.field("subproblems", std::to_string(decomposition->count()), "subproblems",
+            json::number(decomposition->count()));
+  out.text("decomposition nodes: " + std::to_string(decomposition->nodes()) +
+           " failures: " + std::to_string(decomposition->failures()));
+  out.member("decomposition_nodes", json::number(decomposition->nodes()));
+  out.member("decomposition_failures", json::number(decomposition->failures()));
+  out.field("written", o.writeSubproblemsDir, "written_subproblems",
+            json::string(o.writeSubproblemsDir));
   deletePooled(decomposition);
   deletePooled(space);
   deletePooled(solver);
 }
 
-// The parallel search's lines: the one-thread lines, then workers, subproblems and each worker.
-int solveParallel(const CspInstance& instance, const SolveOptions& o, std::int64_t frequency) {
+// The parallel search's lines: workers, subproblems, the one-thread lines, then each worker.
+int solveParallel(const CspInstance& instance, const SolveOptions& o, std::int64_t frequency,
+                  SolveOutput& out) {
   runner::ParallelSearchOptions p;
   p.allSolutions = o.allSolutions;
   p.nodeLimit = o.nodeLimit;
+  p.stop = &stopRequest;
   p.workers = o.parallel;
   p.subproblems = o.subproblems;
   p.splitMem = o.splitMem;
+  p.keepSolutions = o.printSolutions;
   const runner::ParallelSearchResult r = runner::parallelSearch(instance, p);
-  std::cout << "workers: " << o.parallel << std::endl;
-  std::cout << "subproblems: " << r.subproblems << std::endl;
-  std::cout << "memThread: " << r.budget << std::endl;
-  std::cout << "decomposition: " << elapsedMilliseconds(0, r.decompositionTicks, frequency) << " ms"
-            << std::endl;
-  printRun(SolveRun{r.stats, r.ticks}, frequency);
-  std::cout << "memory: " << memoryConsumption(currentAllocator()) << " bytes" << std::endl;
+  const std::int64_t decompositionMs = elapsedMilliseconds(0, r.decompositionTicks, frequency);
+  out.field("workers", std::to_string(o.parallel), "workers", json::number(o.parallel));
+  out.field("subproblems", std::to_string(r.subproblems), "subproblems",
+            json::number(r.subproblems));
+  out.field("memThread", std::to_string(r.budget), "mem_thread", json::number(r.budget));
+  out.field("decomposition", std::to_string(decompositionMs) + " ms", "decomposition_ms",
+            json::number(decompositionMs));
+  printRun(out, r.stats, r.ticks, frequency);
+  const std::uint64_t memory = memoryConsumption(currentAllocator());
+  out.field("memory", std::to_string(memory) + " bytes", "memory", json::number(memory));
+  std::vector<std::vector<std::int64_t>> solutions;
+  if (!o.allSolutions && r.winner >= 0) {
+    solutions = r.workers[static_cast<std::size_t>(r.winner)].solutions;
+  } else if (o.allSolutions) {
+    solutions = runner::solutionsInSearchOrder(r, static_cast<std::size_t>(o.printSolutions));
+  }
+  printSolutions(out, instance, o, solutions);
+  std::vector<std::string> workers;
   for (std::size_t k = 0; k < r.workers.size(); ++k) {
     const runner::WorkerResult& w = r.workers[k];
-    std::cout << "worker " << k << ": subproblems " << w.subproblems << " nodes " << w.stats.nodes
-              << " time " << elapsedMilliseconds(0, w.ticks, frequency) << " ms memory " << w.memory
-              << " bytes" << std::endl;
+    const std::int64_t ms = elapsedMilliseconds(0, w.ticks, frequency);
+    out.text("worker " + std::to_string(k) + ": subproblems " + std::to_string(w.subproblems) +
+             " nodes " + std::to_string(w.stats.nodes) + " time " + std::to_string(ms) +
+             " ms memory " + std::to_string(w.memory) + " bytes");
+    workers.push_back(json::object({{"worker", json::number(static_cast<std::int64_t>(k))},
+                                    {"subproblems", json::number(w.subproblems)},
+                                    {"nodes", json::number(w.stats.nodes)},
+                                    {"time_ms", json::number(ms)},
+                                    {"memory", json::number(w.memory)}}));
   }
+  out.member("worker_results", json::array(workers));
   if (!o.subproblemStatsFile.empty()) {
     std::ofstream csv(o.subproblemStatsFile);
     csv << "# decomposition_seconds=" << static_cast<double>(r.decompositionTicks) / frequency
@@ -198,6 +329,57 @@ bool sameCounts(const SearchStatistics& a, const SearchStatistics& b) {
   return a.solutions == b.solutions && a.failures == b.failures && a.nodes == b.nodes;
 }
 
+// --threads: N copies of the search at once, then the main thread's, and the report block.
+int solveCopies(const CspInstance& instance, const SolveOptions& o, const SearchOptions& search,
+                std::int64_t frequency, SolveOutput& out) {
+  const std::int32_t n = o.threads;
+  out.text("#threads " + std::to_string(n));  // the driver's line
+  out.member("threads", json::number(n));
+  const std::uint64_t budget = runner::perThreadBudget(n, o.splitMem);
+  out.field("memThread", std::to_string(budget), "mem_thread", json::number(budget));
+  runner::ThreadRunner** runners = runner::newRunnerTable(n);
+  for (std::int32_t k = 0; k < n; ++k) {
+    runners[k] = runner::newRunner<SolveRunner>(budget, &instance, search);
+  }
+  const runner::LaunchInterval interval = runner::runThreads(runners, n);
+  // The reference run, alone, after every worker has ended.
+  const SolveRun mainRun = solveOnce(instance, search, o.allSolutions ? o.printSolutions : 1);
+  printRun(out, mainRun.stats, mainRun.ticks, frequency);
+  printSolutions(out, instance, o, mainRun.solutions);
+  // A search stopped from outside (time limit, interrupt) ends wherever each copy was.
+  const bool compared = !stopRequest.requested();
+  bool agree = true;
+  std::vector<std::int64_t> times(static_cast<std::size_t>(n));
+  for (std::int32_t k = 0; k < n; ++k) {
+    const auto* runner = static_cast<SolveRunner*>(runners[k]);
+    agree = agree && sameCounts(runner->result.stats, mainRun.stats);
+    times[static_cast<std::size_t>(k)] = runner->time;
+  }
+  out.field("workers agree",
+            !compared ? "not compared (stopped)"
+            : agree   ? "yes"
+                      : "no",
+            "workers_agree", compared ? json::boolean(agree) : "null");
+  const std::int64_t mainMs = elapsedMilliseconds(0, mainRun.ticks, frequency);
+  const std::int64_t elapsedMs = elapsedMilliseconds(interval.start, interval.end, frequency);
+  if (out.json()) {
+    const runner::ScalabilityFigures f = runner::scalabilityFigures(mainMs, times.data(), n);
+    std::vector<std::string> items;
+    for (const std::int64_t t : times) items.push_back(json::number(t));
+    out.member("split_mem", json::boolean(o.splitMem));
+    out.member("main_time_ms", json::number(mainMs));
+    out.member("elapsed_time_ms", json::number(elapsedMs));
+    out.member("thread_times_ms", json::array(items));
+    out.member("thread_mean_ms", json::number(f.mean));
+    out.member("ratio", json::number(f.ratio));
+    out.member("power", json::number(f.power));
+  } else {
+    runner::printScalabilityReport(o.splitMem, mainMs, elapsedMs, times.data(), n);
+  }
+  runner::deleteRunners(runners, n);
+  return !compared || agree ? 0 : kExitDisagree;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -212,70 +394,66 @@ int main(int argc, char** argv) {
     std::cout << "varnel-solve " << VARNEL_VERSION << std::endl;
     return 0;
   }
-  CspInstance* instance = buildInstance(o);
-  std::cout << "variables: " << instance->varCount()
-            << " constraints: " << instance->constraintCount()
-            << " tuples: " << instance->totalTuples() << std::endl;
+  // From here on an interrupt only stops the search; the program prints what it has.
+  platform::watchInterrupts(stopRequest.flag(),
+                            static_cast<std::uint8_t>(StopReason::kInterrupted));
+  platform::Alarm alarm;
+  if (o.timeLimit > 0 &&
+      !platform::startAlarm(o.timeLimit, requestTimeLimitStop, nullptr, &alarm)) {
+    std::cerr << "Error: the system refused the thread of the time limit" << std::endl;
+    return kExitThreadRefused;
+  }
+  SolveOutput out(o.json);
+  out.member("program", json::string("varnel-solve"));
+  out.member("version", json::string(VARNEL_VERSION));
+  CspInstance* instance = buildInstance(o, out);
+  out.text("variables: " + std::to_string(instance->varCount()) +
+           " constraints: " + std::to_string(instance->constraintCount()) +
+           " tuples: " + std::to_string(instance->totalTuples()));
+  out.member("variables", json::number(instance->varCount()));
+  out.member("constraints", json::number(instance->constraintCount()));
+  out.member("tuples", json::number(instance->totalTuples()));
   if (!o.writeInstanceFile.empty()) {
     std::ofstream file(o.writeInstanceFile);
     writeInstance(file, *instance, "written by varnel-solve");
     file.flush();
     if (!file) exitUsage("cannot write instance file " + o.writeInstanceFile);
-    std::cout << "written: " << o.writeInstanceFile << std::endl;
+    out.field("written", o.writeInstanceFile, "written", json::string(o.writeInstanceFile));
   }
+  int code = 0;
   if (!o.writeSubproblemsDir.empty()) {
-    writeSubproblems(*instance, o);
-    deletePooled(instance);
-    return 0;
+    writeSubproblems(*instance, o, out);
+  } else {
+    SearchOptions search;
+    search.allSolutions = o.allSolutions;
+    search.nodeLimit = o.nodeLimit;
+    search.stop = &stopRequest;
+    const char* mode = o.allSolutions ? "all solutions" : "first solution";
+    out.text(std::string("search: ") + mode + " node limit: " + std::to_string(o.nodeLimit));
+    out.member("search", json::string(mode));
+    out.member("node_limit", json::number(o.nodeLimit));
+    if (o.timeLimit > 0) out.text("time limit: " + decimal(o.timeLimit) + " s");
+    out.member("time_limit", json::number(o.timeLimit));
+    const std::int64_t frequency = platform::counterFrequency();
+    if (o.parallel > 0) {
+      code = solveParallel(*instance, o, frequency, out);
+    } else if (o.threads > 0) {
+      code = solveCopies(*instance, o, search, frequency, out);
+    } else {
+      const SolveRun run =
+          solveOnce(*instance, search, o.allSolutions ? std::size_t(o.printSolutions) : 1);
+      printRun(out, run.stats, run.ticks, frequency);
+      const std::uint64_t memory = memoryConsumption(currentAllocator());
+      out.field("memory", std::to_string(memory) + " bytes", "memory", json::number(memory));
+      printSolutions(out, *instance, o, run.solutions);
+    }
   }
-  SearchOptions search;
-  search.allSolutions = o.allSolutions;
-  search.nodeLimit = o.nodeLimit;
-  std::cout << "search: " << (o.allSolutions ? "all solutions" : "first solution")
-            << " node limit: " << o.nodeLimit << std::endl;
-  const std::int64_t frequency = platform::counterFrequency();
-
-  if (o.parallel > 0) {
-    const int code = solveParallel(*instance, o, frequency);
-    deletePooled(instance);
-    return code;
-  }
-  if (o.threads == 0) {
-    const SolveRun run = solveOnce(*instance, search);
-    printRun(run, frequency);
-    std::cout << "memory: " << memoryConsumption(currentAllocator()) << " bytes" << std::endl;
-    deletePooled(instance);
-    return 0;
-  }
-
-  const std::int32_t n = o.threads;
-  runner::printThreadCount(n);
-  const std::uint64_t budget = runner::perThreadBudget(n, o.splitMem);
-  std::cout << "memThread: " << budget << std::endl;
-  runner::ThreadRunner** runners = runner::newRunnerTable(n);
-  for (std::int32_t k = 0; k < n; ++k) {
-    runners[k] = runner::newRunner<SolveRunner>(budget, instance, search);
-  }
-  const runner::LaunchInterval interval = runner::runThreads(runners, n);
-  // The reference run, alone, after every worker has ended.
-  const SolveRun mainRun = solveOnce(*instance, search);
-  printRun(mainRun, frequency);
-  bool agree = true;
-  auto* times = new (std::nothrow) std::int64_t[static_cast<std::size_t>(n)];
-  if (times == nullptr) runner::detail::exitRunnerMemoryRefused(8 * std::uint64_t(n));
-  for (std::int32_t k = 0; k < n; ++k) {
-    const auto* runner = static_cast<SolveRunner*>(runners[k]);
-    agree = agree && sameCounts(runner->result.stats, mainRun.stats);
-    times[k] = runner->time;
-  }
-  std::cout << "workers agree: " << (agree ? "yes" : "no") << std::endl;
-  runner::printScalabilityReport(o.splitMem, elapsedMilliseconds(0, mainRun.ticks, frequency),
-                                 elapsedMilliseconds(interval.start, interval.end, frequency),
-                                 times, n);
-  delete[] times;
-  runner::deleteRunners(runners, n);
+  if (o.timeLimit > 0) platform::cancelAlarm(alarm);
+  out.finish();
   deletePooled(instance);
-  return agree ? 0 : 4;
+  // An interrupt ends the program with the code a shell gives a process that its signal killed.
+  const int interrupted = platform::interruptExitCode();
+  return interrupted != 0 ? interrupted : code;
 }
 
 }  // namespace varnel::solve

@@ -63,12 +63,25 @@ The search:
                       (the instance plus its decisions as unary tables) and exit without
                       searching; their --all solution counts add up to the whole search's
   --subproblem-stats FILE  with --parallel: each subproblem's worker, nodes and seconds (CSV)
+  --print-solutions N with --all: print the first N solutions (in the one-thread search's
+                      order, with --parallel too); the first solution is always printed
+  --time-limit S      stop at the first node after S seconds of wall clock from the start
+                      (decimal, above 0, up to 1e9; covers building, decomposition and every
+                      worker): complete: no, stopped: time limit
+  --json              one JSON object on standard output with every field of the report, and
+                      nothing else there (schema in docs/search.md)
   --help              this text
   --version           the version
 
-Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, 2 a bad option or a
-malformed instance file (the message names the line), 3 a worker thread refused, 4 the workers
-counted differently from the main thread (a fault: every run of one instance walks one tree).
+Every run ends with complete: yes|no and stopped: exhausted, first solution, node limit, time
+limit or interrupted. SIGINT or SIGTERM (Ctrl-C or Ctrl-Break on Windows) stops the search at
+its next node and prints every line; a second one ends the program at once.
+
+Exit codes: 0 solved (or stopped by a limit), 1 out of memory, 2 a bad option or a malformed
+instance file (the message names the line), 3 a worker thread refused, 4 the workers counted
+differently from the main thread (a fault: every run of one instance walks one tree), 5 a
+solution failed the check against every table (a fault), 130 interrupted (SIGINT, Ctrl-C,
+Ctrl-Break), 143 terminated (SIGTERM, the console closed).
 )";
 }
 
@@ -109,11 +122,9 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     };
     // Options without a value: each sets one switch.
     static constexpr std::pair<const char*, bool SolveOptions::*> kSwitches[] = {
-        {"--help", &SolveOptions::help},
-        {"-h", &SolveOptions::help},
-        {"--version", &SolveOptions::version},
-        {"--all", &SolveOptions::allSolutions},
-        {"--split-mem", &SolveOptions::splitMem}};
+        {"--help", &SolveOptions::help},          {"-h", &SolveOptions::help},
+        {"--version", &SolveOptions::version},    {"--all", &SolveOptions::allSolutions},
+        {"--split-mem", &SolveOptions::splitMem}, {"--json", &SolveOptions::json}};
     bool SolveOptions::*matched = nullptr;
     for (const auto& [switchName, field] : kSwitches) {
       if (name == switchName) matched = field;
@@ -162,6 +173,16 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     } else if (name == "--subproblem-stats") {
       if (!next()) return false;
       o.subproblemStatsFile = value;
+    } else if (name == "--print-solutions") {
+      if (!integer(0, INT32_MAX, &n)) return false;
+      o.printSolutions = static_cast<std::int32_t>(n);
+    } else if (name == "--time-limit") {
+      if (!next()) return false;
+      // Up to about 31 years: far beyond any run, and exact in a double to the nanosecond.
+      if (!parseDouble(value, &o.timeLimit) || !(o.timeLimit > 0) || !(o.timeLimit <= 1e9)) {
+        *error = "option --time-limit expects seconds above 0, up to 1e9, not '" + value + "'";
+        return false;
+      }
     } else if (name == "--instance") {
       if (!next()) return false;
       o.instanceFile = value;
@@ -204,6 +225,10 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
   }
   if (o.subproblems != 0 && o.parallel == 0 && o.writeSubproblemsDir.empty()) {
     *error = "--subproblems applies to --parallel or --write-subproblems";
+    return false;
+  }
+  if (o.printSolutions != 0 && !o.allSolutions) {
+    *error = "--print-solutions applies to --all (the first solution is always printed)";
     return false;
   }
   if (!o.subproblemStatsFile.empty() && o.parallel == 0) {

@@ -24,6 +24,9 @@ struct SolveOptions {
   std::int32_t subproblems = 0;     // --subproblems: at least this many; 0: 30 per worker
   std::string writeSubproblemsDir;  // --write-subproblems: write them there, do not search
   std::string subproblemStatsFile;  // --subproblem-stats: per-subproblem nodes and time, CSV
+  std::int32_t printSolutions = 0;  // --print-solutions: with --all, print the first N
+  double timeLimit = 0;             // --time-limit: wall-clock seconds; 0: none
+  bool json = false;                // --json: one JSON object instead of the text lines
   bool help = false;
   bool version = false;  // --version
 };
