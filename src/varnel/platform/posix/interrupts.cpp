@@ -3,30 +3,21 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "varnel/platform/detail/interrupt_state.h"
 #include "varnel/platform/platform.h"
 
 namespace varnel::platform {
 namespace {
 
-std::atomic<std::uint8_t>* watchedFlag = nullptr;
-std::uint8_t watchedValue = 0;
-std::atomic<int> firstExitCode{0};
-std::atomic<int> interruptCount{0};
-static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
-
 void onSignal(int signal) {
   const int code = 128 + signal;  // 130 for SIGINT, 143 for SIGTERM, as shells report them
-  if (interruptCount.fetch_add(1, std::memory_order_relaxed) > 0) _exit(code);
-  firstExitCode.store(code, std::memory_order_relaxed);
-  std::uint8_t none = 0;
-  watchedFlag->compare_exchange_strong(none, watchedValue, std::memory_order_relaxed);
+  if (!detail::noteInterrupt(code)) _exit(code);
 }
 
 }  // namespace
 
 bool watchInterrupts(std::atomic<std::uint8_t>* flag, std::uint8_t value) {
-  watchedFlag = flag;
-  watchedValue = value;
+  detail::watchInterruptFlag(flag, value);
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
@@ -34,7 +25,5 @@ bool watchInterrupts(std::atomic<std::uint8_t>* flag, std::uint8_t value) {
   action.sa_flags = SA_RESTART;
   return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
 }
-
-int interruptExitCode() { return firstExitCode.load(std::memory_order_relaxed); }
 
 }  // namespace varnel::platform
