@@ -227,6 +227,14 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--subproblems applies to --parallel or --write-subproblems";
     return false;
   }
+  if (!o.writeSubproblemsDir.empty() &&
+      (o.allSolutions || o.nodeLimit != 0 || o.timeLimit > 0 || o.printSolutions != 0 ||
+       o.threads != 0 || o.splitMem || !o.subproblemStatsFile.empty())) {
+    *error =
+        "--write-subproblems searches nothing: --all, --node-limit, --time-limit, "
+        "--print-solutions, --threads, --split-mem and --subproblem-stats do not apply";
+    return false;
+  }
   if (o.printSolutions != 0 && !o.allSolutions) {
     *error = "--print-solutions applies to --all (the first solution is always printed)";
     return false;

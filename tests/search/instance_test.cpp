@@ -137,6 +137,7 @@ TEST(VarnelSolve, ParallelLimitsAndSolutionOptionsEndAsTheySay) {
       {small + "--subproblems 5", 2, "", "--subproblems applies to --parallel"},
       {small + "--subproblem-stats x.csv", 2, "", "--subproblem-stats applies to --parallel"},
       {small + "--parallel 0", 2, "", "--parallel expects an integer from 1"},
+      {small + "--write-subproblems d --time-limit 5", 2, "", "--write-subproblems searches"},
   };
   for (const auto& c : cases) {
     const BenchRun run = runBench(c.arguments);
