@@ -65,9 +65,10 @@ The search:
   --subproblem-stats FILE  with --parallel: each subproblem's worker, nodes and seconds (CSV)
   --print-solutions N with --all: print the first N solutions (in the one-thread search's
                       order, with --parallel too); the first solution is always printed
-  --time-limit S      stop at the first node after S seconds of wall clock from the start
-                      (decimal, above 0, up to 1e9; covers building, decomposition and every
-                      worker): complete: no, stopped: time limit
+  --time-limit S      S seconds of wall clock from the program's start (decimal, above 0, up
+                      to 1e9): then the decomposition and every search stop at their next
+                      node (building the instance is not interrupted); complete: no,
+                      stopped: time limit
   --json              one JSON object on standard output with every field of the report, and
                       nothing else there (schema in docs/search.md)
   --help              this text
