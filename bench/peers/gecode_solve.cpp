@@ -3,10 +3,12 @@
 // search. Both sides keep every table generalised-arc-consistent and branch alike, so their
 // trees are the same: same solutions, failures and nodes.
 //
-//   gecode_solve [varnel-solve's instance and search options]   Gecode alone, varnel-solve's lines
+//   gecode_solve [varnel-solve's instance and search options] [--threads N]
+//       Gecode alone, varnel-solve's lines; --threads N runs Gecode's own parallel search
+//       (Search::Options::threads), whose failure and node counts then vary from run to run
 //   gecode_solve --check [instances-per-size]   Gecode and varnel with each propagator (ct and
-//                                               gac4r) in-process on small random instances of
-//                                               three sizes; exits 1 at the first disagreement
+//       gac4r) in-process on small random instances of three sizes, varnel's one-thread search
+//       and its parallel search on 1 to 4 workers; exits 1 at the first disagreement
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -15,10 +17,13 @@
 #include <gecode/int.hh>
 #include <gecode/search.hh>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "runner/parallel_search.h"
 #include "solve/solve_options.h"
+#include "solve/solve_output.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/search/dfs.h"
 #include "varnel/search/instance_io.h"
@@ -50,6 +55,14 @@ class CspSpace : public Gecode::Space {
   }
   CspSpace(CspSpace& other) : Gecode::Space(other) { x_.update(*this, other.x_); }
   Gecode::Space* copy() override { return new CspSpace(*this); }
+  // Whether Gecode's own propagators accept every variable fixed to `values`: an independent
+  // check of a solution found by varnel.
+  bool accepts(const std::vector<std::int64_t>& values) {
+    for (int v = 0; v < x_.size(); ++v) {
+      Gecode::rel(*this, x_[v], Gecode::IRT_EQ, static_cast<int>(values[std::size_t(v)]));
+    }
+    return status() != Gecode::SS_FAILED;
+  }
 
  private:
   Gecode::IntVarArray x_;
@@ -60,10 +73,14 @@ struct Counts {
   std::uint64_t failures = 0;
   std::uint64_t nodes = 0;
   double seconds = 0;
+  std::vector<std::int64_t> solution;  // varnel, first-solution mode: the one it reports
 };
 
-Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit) {
-  const auto start = std::chrono::steady_clock::now();
+void keepFirst(const varnel::SearchSpace& space, void* context) {
+  *static_cast<std::vector<std::int64_t>*>(context) = varnel::runner::solutionValues(space);
+}
+
+std::vector<Gecode::TupleSet> gecodeTables(const CspInstance& instance) {
   std::vector<Gecode::TupleSet> tables;
   for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
     const std::int32_t arity = instance.arity(c);
@@ -80,9 +97,16 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
     set.finalize();
     tables.push_back(set);
   }
+  return tables;
+}
+
+Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
+                       unsigned threads = 1) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<Gecode::TupleSet> tables = gecodeTables(instance);
   auto* root = new CspSpace(instance, tables);
   Gecode::Search::Options options;
-  options.threads = 1;
+  options.threads = threads;
   if (nodeLimit != 0) options.stop = Gecode::Search::Stop::node(nodeLimit);
   Counts counts;
   {
@@ -100,17 +124,34 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
   return counts;
 }
 
-// Compact-Table when `masks` is given, GAC-4R otherwise.
+// Compact-Table when `masks` is given, GAC-4R otherwise. workers 0: the one-thread search;
+// otherwise the parallel search on that many workers.
 Counts solveWithVarnel(const CspInstance& instance, const varnel::InstanceSupportMasks* masks,
-                       bool all) {
-  varnel::Solver* solver = varnel::newPooled<varnel::Solver>();
-  auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance, masks);
-  varnel::SearchOptions options;
-  options.allSolutions = all;
-  const varnel::SearchStatistics s = varnel::depthFirstSearch(*space, options);
-  varnel::deletePooled(space);
-  varnel::deletePooled(solver);
+                       bool all, std::int32_t workers = 0) {
+  varnel::SearchStatistics s;
   Counts counts;
+  if (workers == 0) {
+    varnel::Solver* solver = varnel::newPooled<varnel::Solver>();
+    auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance, masks);
+    varnel::SearchOptions options;
+    options.allSolutions = all;
+    if (!all) {
+      options.onSolution = keepFirst;
+      options.onSolutionContext = &counts.solution;
+    }
+    s = varnel::depthFirstSearch(*space, options);
+    varnel::deletePooled(space);
+    varnel::deletePooled(solver);
+  } else {
+    varnel::runner::ParallelSearchOptions options;
+    options.allSolutions = all;
+    options.workers = workers;
+    options.masks = masks;
+    const varnel::runner::ParallelSearchResult r =
+        varnel::runner::parallelSearch(instance, options);
+    s = r.stats;
+    if (r.winner >= 0) counts.solution = r.workers[std::size_t(r.winner)].solutions[0];
+  }
   counts.solutions = s.solutions;
   counts.failures = s.failures;
   counts.nodes = s.nodes;
@@ -136,6 +177,7 @@ int check(int perSize) {
   const Size sizes[] = {
       {8, 4, 2, 14, 0.2, 0.5}, {12, 5, 2, 30, 0.25, 0.45}, {9, 4, 3, 10, 0.3, 0.7}};
   int compared = 0;
+  int checkedSolutions = 0;
   for (const Size& size : sizes) {
     for (int k = 0; k < perSize; ++k) {
       varnel::RbParameters p;
@@ -168,7 +210,28 @@ int check(int perSize) {
           return ours.solutions == other.solutions && ours.failures == other.failures &&
                  (ours.nodes == other.nodes || rootFailed);
         };
-        if (!same(ct, gac4r, false) || !same(ct, theirs, true)) {
+        bool agree = same(ct, gac4r, false) && same(ct, theirs, true);
+        // Every first solution varnel would print, fixed in a fresh Gecode space: Gecode's
+        // propagators must accept it.
+        const std::vector<Gecode::TupleSet> tables = gecodeTables(*instance);
+        auto accepted = [&](const Counts& c) {
+          if (all || c.solutions == 0) return true;
+          CspSpace space(*instance, tables);
+          ++checkedSolutions;
+          return c.solution.size() == std::size_t(instance->varCount()) &&
+                 space.accepts(c.solution);
+        };
+        agree = agree && accepted(ct) && accepted(gac4r);
+        // The parallel search walks the same tree in pieces: in all-solutions mode every count
+        // is the same; in first-solution mode, whether there is a solution.
+        for (std::int32_t workers = 1; workers <= 4; ++workers) {
+          const Counts split = solveWithVarnel(*instance, masks, all, workers);
+          std::printf("  %d workers: solutions %llu failures %llu nodes %llu\n", workers,
+                      u(split.solutions), u(split.failures), u(split.nodes));
+          agree = agree && accepted(split) && split.solutions == ct.solutions &&
+                  (!all || (split.failures == ct.failures && split.nodes == ct.nodes));
+        }
+        if (!agree) {
           std::fprintf(stderr, "gecode_solve: the counts differ on the instance above\n");
           varnel::deletePooled(masks);
           varnel::deletePooled(instance);
@@ -182,8 +245,9 @@ int check(int perSize) {
   }
   std::printf(
       "identical solution, failure and node counts (ct, gac4r, Gecode) on %d searches (%d "
-      "instances)\n",
-      compared, compared / 2);
+      "instances), and on 1 to 4 workers; %d first solutions (one thread and 1 to 4 workers) "
+      "accepted by Gecode\n",
+      compared, compared / 2, checkedSolutions);
   return 0;
 }
 
@@ -195,8 +259,13 @@ int main(int argc, char** argv) {
   }
   varnel::solve::SolveOptions o;
   std::string error;
-  if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.threads != 0) {
-    std::cerr << "Error: " << (error.empty() ? "gecode_solve runs one search, no --threads" : error)
+  if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.splitMem || o.parallel != 0 ||
+      o.timeLimit > 0 || o.printSolutions != 0 || !o.writeSubproblemsDir.empty() ||
+      !o.writeInstanceFile.empty()) {
+    std::cerr << "Error: "
+              << (error.empty() ? "gecode_solve takes the instance options, --all, --node-limit, "
+                                  "--json and --threads N (Gecode's parallel search)"
+                                : error)
               << std::endl;
     return 2;
   }
@@ -223,14 +292,26 @@ int main(int argc, char** argv) {
   } else {
     instance = varnel::generateRbInstance(o.rb);
   }
-  const Counts c = solveWithGecode(*instance, o.allSolutions, o.nodeLimit);
-  std::cout << "peer: gecode" << std::endl;
-  std::cout << "solutions: " << c.solutions << std::endl;
-  std::cout << "failures: " << c.failures << std::endl;
-  std::cout << "nodes: " << c.nodes << std::endl;
-  std::cout << "time: " << static_cast<std::int64_t>(c.seconds * 1000) << " ms" << std::endl;
-  std::cout << "nodes per second: " << (c.seconds > 0 ? c.nodes / c.seconds : 0.0) << std::endl;
-  std::cout << "peak resident memory: " << peakResidentBytes() << " bytes" << std::endl;
+  const unsigned threads = o.threads > 0 ? static_cast<unsigned>(o.threads) : 1;
+  const Counts c = solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
+  // The same fields as varnel-solve's, as text lines or one JSON object (--json).
+  namespace json = varnel::solve::json;
+  varnel::solve::SolveOutput out(o.json);
+  const auto ms = static_cast<std::int64_t>(c.seconds * 1000);
+  const double rate = c.seconds > 0 ? c.nodes / c.seconds : 0.0;
+  const std::uint64_t peak = peakResidentBytes();
+  out.field("peer", "gecode", "peer", json::string("gecode"));
+  out.field("threads", std::to_string(threads), "threads", json::number(std::int64_t{threads}));
+  out.field("solutions", std::to_string(c.solutions), "solutions", json::number(c.solutions));
+  out.field("failures", std::to_string(c.failures), "failures", json::number(c.failures));
+  out.field("nodes", std::to_string(c.nodes), "nodes", json::number(c.nodes));
+  out.field("time", std::to_string(ms) + " ms", "time_ms", json::number(ms));
+  std::ostringstream rateText;
+  rateText << rate;
+  out.field("nodes per second", rateText.str(), "nodes_per_second", json::number(rate));
+  out.field("peak resident memory", std::to_string(peak) + " bytes", "peak_resident_memory",
+            json::number(peak));
+  out.finish();
   varnel::deletePooled(instance);
   return 0;
 }

@@ -6,13 +6,14 @@
 
 #include "driver/cli.h"
 #include "driver/problems.h"
-#include "driver/report.h"
 #include "driver/run_limits.h"
 #include "driver/usage.h"
+#include "runner/report.h"
 #include "varnel/platform/standard_output.h"
 
 int main(int argc, char** argv) {
   using namespace varnel::driver;
+  using namespace varnel::runner;
   if (answerInformationRequest(argc, argv)) return varnel::finishStandardOutput(0);
   const RunParameters p = parseCommandLine(argc, argv);
   printRunLine(p);

@@ -4,8 +4,8 @@
 #include <new>
 
 #include "driver/problems.h"
-#include "driver/report.h"
-#include "driver/runner.h"
+#include "runner/report.h"
+#include "runner/runner.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/clock.h"
@@ -14,6 +14,8 @@
 #include "varnel/table/tuple_table.h"
 
 namespace varnel::driver {
+
+using namespace runner;  // the launch, budgets and report lines both programs share
 namespace {
 
 // Problem 1's worker: one timed reduction over the shared table, in the worker's own allocator.
@@ -68,7 +70,8 @@ void runTableProblem(std::int32_t numThreads, bool splitMem, std::int32_t arity,
   const std::int64_t mainTime = runTableReduction(&sharedTable, arity);
 
   auto* threadTimes = new (std::nothrow) std::int64_t[static_cast<std::size_t>(numThreads)];
-  if (threadTimes == nullptr) detail::exitRunnerMemoryRefused(8 * std::uint64_t(numThreads));
+  if (threadTimes == nullptr)
+    runner::detail::exitRunnerMemoryRefused(8 * std::uint64_t(numThreads));
   for (std::int32_t k = 0; k < numThreads; ++k) threadTimes[k] = runners[k]->time;
   printScalabilityReport(splitMem, mainTime,
                          elapsedMilliseconds(interval.start, interval.end, frequency), threadTimes,

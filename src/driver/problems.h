@@ -3,7 +3,18 @@
 
 #include <cstdint>
 
+#include "runner/runner.h"
+
 namespace varnel::driver {
+
+// Problem 0's worker: times the lookup burst of its own empty Collection of capacity 10000.
+class HashLookupRunner final : public runner::AllocatorRunner {
+ public:
+  using AllocatorRunner::AllocatorRunner;
+
+  // Builds the collection, time = its timedLookups(), destroys it; returns 0.
+  unsigned run() override;
+};
 
 // Problem 0: every worker, then the main thread alone, times lookups in its own Collection.
 void runHashLookupProblem(std::int32_t numThreads, bool splitMem);

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "driver/runner.h"
+#include "runner/runner.h"
 #include "varnel/containers/array.h"
 #include "varnel/containers/collection.h"
 #include "varnel/containers/set.h"
@@ -20,6 +20,8 @@
 #include "varnel/table/tuple_table.h"
 
 namespace varnel::driver {
+
+using namespace runner;  // the launch, budgets and report lines both programs share
 
 // --- Needs ------------------------------------------------------------------------------------
 

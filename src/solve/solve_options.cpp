@@ -63,7 +63,25 @@ The search:
   --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
                       allocator, then the main thread alone; prints per-thread times, ratio
                       and power
-  --split-mem         with --threads: each worker confined to its share of physical memory
+  --split-mem         with --threads or --parallel: each worker confined to its share of
+                      physical memory
+  --parallel N        one search on N workers, 1 to 4096: the tree is split into subproblems
+                      that the workers take in turn; prints workers: and subproblems:
+  --subproblems K     with --parallel or --write-subproblems: split into at least K
+                      subproblems, 1 to 1000000 (default 30 per worker)
+  --write-subproblems DIR  write each subproblem as an instance file DIR/sub-00001.txt ...
+                      (the instance plus its decisions as unary tables) and exit without
+                      searching; their --all solution counts add up to the whole search's
+  --subproblem-stats FILE  with --parallel: each subproblem's worker, nodes and seconds (CSV)
+  --print-solutions N with --all: print the first N solutions, 0 to 2147483647 (in the
+                      one-thread search's order, with --parallel too); the first solution is
+                      always printed
+  --time-limit S      S seconds of wall clock from the program's start (decimal, above 0, up
+                      to 1e9): then the decomposition and every search stop at their next
+                      node (building the instance is not interrupted); complete: no,
+                      stopped: time limit
+  --json              one JSON object on standard output with every field of the report, and
+                      nothing else there (schema in docs/search.md)
   --help              this text
   --version           the version
 
@@ -71,11 +89,17 @@ Before building anything, the instance and every worker's search space are count
 options (or the file's counts as they are read): a run above physical memory, or a worker's
 space above its --split-mem budget, is refused at once.
 
-Exit codes: 0 solved (or stopped by the node limit), 1 out of memory, or refused before the
-start ("Error: no more memory: N bytes needed ..."), 2 a bad option or a malformed instance
-file (the message names the line), 3 a worker thread refused, 4 the workers counted
-differently from the main thread (a fault: every run of one instance walks one tree), 5 the
-report could not be written to standard output.
+Every run ends with complete: yes|no and stopped: exhausted, first solution, node limit, time
+limit or interrupted. SIGINT or SIGTERM (Ctrl-C or Ctrl-Break on Windows) stops the search at
+its next node and prints every line; a second one ends the program at once.
+
+Exit codes: 0 solved (or stopped by a limit), 1 out of memory, or refused before the start
+("Error: no more memory: N bytes needed ..."), 2 a bad option or a malformed instance file
+(the message names the line), 3 a worker thread refused, 4 the workers counted differently
+from the main thread (a fault: every run of one instance walks one tree), 5 the report could
+not be written to standard output, 6 a solution failed the check against every table (a
+fault), 130 interrupted (SIGINT, Ctrl-C, Ctrl-Break), 143 terminated (SIGTERM, the console
+closed).
 )";
 }
 
@@ -117,11 +141,9 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     };
     // Options without a value: each sets one switch.
     static constexpr std::pair<const char*, bool SolveOptions::*> kSwitches[] = {
-        {"--help", &SolveOptions::help},
-        {"-h", &SolveOptions::help},
-        {"--version", &SolveOptions::version},
-        {"--all", &SolveOptions::allSolutions},
-        {"--split-mem", &SolveOptions::splitMem}};
+        {"--help", &SolveOptions::help},          {"-h", &SolveOptions::help},
+        {"--version", &SolveOptions::version},    {"--all", &SolveOptions::allSolutions},
+        {"--split-mem", &SolveOptions::splitMem}, {"--json", &SolveOptions::json}};
     bool SolveOptions::*matched = nullptr;
     for (const auto& [switchName, field] : kSwitches) {
       if (name == switchName) matched = field;
@@ -162,10 +184,33 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     } else if (name == "--propagator") {
       if (!next()) return false;
       if (value != "ct" && value != "gac4r") {
-        *error = "option --propagator expects ct or gac4r, not '" + value + "'";
+        *error = "option --propagator expects ct or gac4r, not '" + printableText(value) + "'";
         return false;
       }
       o.compactTable = value == "ct";
+    } else if (name == "--parallel") {
+      if (!integer(1, 4096, &n)) return false;
+      o.parallel = static_cast<std::int32_t>(n);
+    } else if (name == "--subproblems") {
+      if (!integer(1, 1000000, &n)) return false;
+      o.subproblems = static_cast<std::int32_t>(n);
+    } else if (name == "--write-subproblems") {
+      if (!next()) return false;
+      o.writeSubproblemsDir = value;
+    } else if (name == "--subproblem-stats") {
+      if (!next()) return false;
+      o.subproblemStatsFile = value;
+    } else if (name == "--print-solutions") {
+      if (!integer(0, INT32_MAX, &n)) return false;
+      o.printSolutions = static_cast<std::int32_t>(n);
+    } else if (name == "--time-limit") {
+      if (!next()) return false;
+      // Up to about 31 years: far beyond any run, and exact in a double to the nanosecond.
+      if (!parseDouble(value, &o.timeLimit) || !(o.timeLimit > 0) || !(o.timeLimit <= 1e9)) {
+        *error = "option --time-limit expects seconds above 0, up to 1e9, not '" +
+                 printableText(value) + "'";
+        return false;
+      }
     } else if (name == "--instance") {
       if (!next()) return false;
       o.instanceFile = value;
@@ -197,8 +242,33 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--instance and --table name two different instances";
     return false;
   }
-  if (o.splitMem && o.threads == 0) {
-    *error = "--split-mem applies to the workers of --threads";
+  if (o.splitMem && o.threads == 0 && o.parallel == 0) {
+    *error = "--split-mem applies to the workers of --threads or --parallel";
+    return false;
+  }
+  if (o.parallel != 0 && o.threads != 0) {
+    *error =
+        "--parallel (one search on N workers) and --threads (N copies of it) exclude each other";
+    return false;
+  }
+  if (o.subproblems != 0 && o.parallel == 0 && o.writeSubproblemsDir.empty()) {
+    *error = "--subproblems applies to --parallel or --write-subproblems";
+    return false;
+  }
+  if (!o.writeSubproblemsDir.empty() &&
+      (o.allSolutions || o.nodeLimit != 0 || o.timeLimit > 0 || o.printSolutions != 0 ||
+       o.threads != 0 || o.splitMem || !o.subproblemStatsFile.empty())) {
+    *error =
+        "--write-subproblems searches nothing: --all, --node-limit, --time-limit, "
+        "--print-solutions, --threads, --split-mem and --subproblem-stats do not apply";
+    return false;
+  }
+  if (o.printSolutions != 0 && !o.allSolutions) {
+    *error = "--print-solutions applies to --all (the first solution is always printed)";
+    return false;
+  }
+  if (!o.subproblemStatsFile.empty() && o.parallel == 0) {
+    *error = "--subproblem-stats applies to --parallel";
     return false;
   }
   if (!validateSolveOptions(o, error)) return false;
@@ -216,9 +286,13 @@ bool validateSolveOptions(const SolveOptions& o, std::string* error) {
   const auto given = [&](const char* name) {
     return std::find(o.given.begin(), o.given.end(), name) != o.given.end();
   };
-  for (const char* name : {"--instance", "--write-instance"}) {
-    const std::string& file = name[2] == 'i' ? o.instanceFile : o.writeInstanceFile;
-    if (given(name) && file.empty()) {
+  const std::pair<const char*, const std::string*> files[] = {
+      {"--instance", &o.instanceFile},
+      {"--write-instance", &o.writeInstanceFile},
+      {"--write-subproblems", &o.writeSubproblemsDir},
+      {"--subproblem-stats", &o.subproblemStatsFile}};
+  for (const auto& [name, file] : files) {
+    if (given(name) && file->empty()) {
       *error = std::string("option ") + name + " needs a file name, not an empty one";
       return false;
     }

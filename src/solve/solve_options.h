@@ -17,11 +17,18 @@ struct SolveOptions {
   std::int32_t tableArity = 10;
   std::int32_t tableTuples = 500;
   std::int32_t tableUpper = 10;
-  bool allSolutions = false;    // --all
-  std::uint64_t nodeLimit = 0;  // --node-limit, 0: none
-  std::int32_t threads = 0;     // --threads: workers besides the main thread's run
-  bool splitMem = false;        // --split-mem
-  bool compactTable = true;     // --propagator ct (default) or gac4r
+  bool allSolutions = false;        // --all
+  std::uint64_t nodeLimit = 0;      // --node-limit, 0: none
+  std::int32_t threads = 0;         // --threads: workers besides the main thread's run
+  bool splitMem = false;            // --split-mem
+  bool compactTable = true;         // --propagator ct (default) or gac4r
+  std::int32_t parallel = 0;        // --parallel: workers sharing one search; 0: the main thread
+  std::int32_t subproblems = 0;     // --subproblems: at least this many; 0: 30 per worker
+  std::string writeSubproblemsDir;  // --write-subproblems: write them there, do not search
+  std::string subproblemStatsFile;  // --subproblem-stats: per-subproblem nodes and time, CSV
+  std::int32_t printSolutions = 0;  // --print-solutions: with --all, print the first N
+  double timeLimit = 0;             // --time-limit: wall-clock seconds; 0: none
+  bool json = false;                // --json: one JSON object instead of the text lines
   bool help = false;
   bool version = false;            // --version
   std::vector<std::string> given;  // every option named on the command line, in order

@@ -13,13 +13,15 @@
 #include <thread>
 
 #include "driver/problems.h"
-#include "driver/report.h"
-#include "driver/runner.h"
+#include "runner/report.h"
+#include "runner/runner.h"
 #include "varnel/containers/collection.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
 
 namespace varnel::driver {
+
+using namespace runner;  // the launch, budgets and report lines both programs share
 namespace {
 
 // Blocks obtained but not on the free list, per class, on the calling thread; empty text when

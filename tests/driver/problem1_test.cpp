@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "driver/run_bench.h"
-#include "driver/runner.h"
 #include "memory/thread_allocator.h"
+#include "runner/runner.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/platform.h"
@@ -76,7 +76,7 @@ void expectProblemOneRun(std::int32_t numThreads, std::int32_t mem, std::int32_t
   const bool splitMem = mem > 0;
   std::ostringstream memoryLine;
   memoryLine << "physical Memory: " << platform::totalPhysicalMemory()
-             << " memThread: " << driver::perThreadBudget(numThreads, splitMem);
+             << " memThread: " << runner::perThreadBudget(numThreads, splitMem);
   EXPECT_EQ(lines[3], memoryLine.str()) << "physical memory and per-thread budget";
   if (!splitMem) {
     EXPECT_NE(lines[3].find(" memThread: 0"), std::string::npos) << "no budget: " << lines[3];

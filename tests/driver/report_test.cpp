@@ -1,5 +1,5 @@
 // Report lines: exact text, the truncating mean, ratio and power, and millisecond conversion.
-#include "driver/report.h"
+#include "runner/report.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include "varnel/platform/clock.h"
 
 namespace varnel::driver {
+
+using namespace runner;  // the launch, budgets and report lines both programs share
 namespace {
 
 TEST(Report, ScalabilityBlockForOneThread) {

@@ -1,7 +1,7 @@
 // The parallel runner: the budget rule, the order of the launch sequence, workers held until
 // their release, one allocator per worker given back at its end, the timed interval around
 // the work, and a refused thread ending the process with its own code.
-#include "driver/runner.h"
+#include "runner/runner.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,8 @@
 #include "varnel/memory/arrays.h"
 
 namespace varnel::driver {
+
+using namespace runner;  // the launch, budgets and report lines both programs share
 namespace {
 
 // --- Budget rule ------------------------------------------------------------------------------

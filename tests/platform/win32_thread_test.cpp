@@ -1,5 +1,6 @@
 // Threads that start suspended, as the Win32 layer provides them with _beginthreadex and
-// ResumeThread; written against the platform contract so that the POSIX layer runs them too.
+// ResumeThread, and the one-shot alarm on a thread of its own; written against the platform
+// contract so that the POSIX layer runs them too.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -128,6 +129,26 @@ TEST(SuspendedThreads, ManyThreadsCanBeCreatedJoinedAndClosedInTurn) {
     closeThread(handle);
   }
   EXPECT_EQ(total, 300u) << "some threads did not run their entry";
+}
+
+TEST(Alarm, FiresOnceAfterItsDelayAndNeverOnceCancelled) {
+  std::atomic<int> fired{0};
+  auto fire = [](void* count) { static_cast<std::atomic<int>*>(count)->fetch_add(1); };
+  Alarm soon;
+  const auto start = Clock::now();
+  ASSERT_TRUE(startAlarm(0.05, fire, &fired, &soon)) << "the system refused the alarm's thread";
+  while (fired.load() == 0 && Clock::now() - start < std::chrono::seconds(10)) {
+    std::this_thread::yield();
+  }
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40))
+      << "the alarm fired well before its 50 ms";
+  cancelAlarm(soon);
+  EXPECT_EQ(fired.load(), 1) << "an alarm of 50 ms must fire exactly once";
+  Alarm late;
+  ASSERT_TRUE(startAlarm(30, fire, &fired, &late));
+  cancelAlarm(late);  // returns at once, and the alarm's thread is gone
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "cancelling waited for the alarm";
+  EXPECT_EQ(fired.load(), 1) << "a cancelled alarm fired";
 }
 
 }  // namespace

@@ -291,5 +291,38 @@ TEST(SearchBytes, NeedsAreLowerBoundsNearWhatRunsTake) {
   EXPECT_EQ(searchMemoryRefusal(shape, 0, 8, 1000000000, 0), "");
 }
 
+TEST(VarnelSolve, ParallelLimitsAndSolutionOptionsEndAsTheySay) {
+  const std::string small = "--vars 12 --domain 5 --constraints 30 --tightness 0.3 ";
+  const std::string hard = "--vars 30 --domain 12 --constraints 130 --tightness 0.36 --all ";
+  const struct {
+    std::string arguments;
+    int exitCode;
+    const char* out;  // a line standard output must hold
+    const char* err;  // what standard error must say
+  } cases[] = {
+      {small + "--all --parallel 3", 0, "solutions: 12374", ""},
+      {small + "--all --parallel 2 --node-limit 500", 0, "stopped: node limit", ""},
+      {small + "--parallel 4", 0, "stopped: first solution", ""},
+      {small + "--all --print-solutions 1", 0, "solution: 0 0 4 2 1 2 0 2 0 0 1 0", ""},
+      {hard + "--time-limit 0.2", 0, "stopped: time limit", ""},
+      {hard + "--time-limit 0.2 --threads 2", 0, "workers agree: not compared (stopped)", ""},
+      {small + "--print-solutions 2", 2, "", "--print-solutions applies to --all"},
+      {small + "--time-limit 0", 2, "", "--time-limit expects seconds above 0"},
+      {small + "--time-limit 1e10", 2, "", "--time-limit expects seconds above 0"},
+      {small + "--parallel 2 --threads 2", 2, "", "exclude each other"},
+      {small + "--subproblems 5", 2, "", "--subproblems applies to --parallel"},
+      {small + "--subproblem-stats x.csv", 2, "", "--subproblem-stats applies to --parallel"},
+      {small + "--parallel 0", 2, "", "--parallel expects an integer from 1"},
+      {small + "--write-subproblems d --time-limit 5", 2, "", "--write-subproblems searches"},
+      {small + "--write-subproblems=", 2, "", "--write-subproblems needs a file name"},
+  };
+  for (const auto& c : cases) {
+    const BenchRun run = runBench(c.arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << "\n" << run.err;
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << c.arguments << "\n" << run.out;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.arguments << "\n" << run.err;
+  }
+}
+
 }  // namespace
 }  // namespace varnel::testing

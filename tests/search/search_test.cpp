@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "runner/parallel_search.h"
 #include "search/search_oracle.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
@@ -152,13 +153,69 @@ TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
     const SearchStatistics again = depthFirstSearch(space, SearchOptions{true, 0});
     EXPECT_EQ(again.nodes, first.nodes) << "seed " << seed;
     EXPECT_EQ(again.failures, first.failures) << "seed " << seed;
-    const SearchStatistics one = depthFirstSearch(space, SearchOptions{});
+    std::vector<std::vector<std::int32_t>> firstFound;
+    const SearchStatistics one =
+        depthFirstSearch(space, SearchOptions{false, 0, recordSolution, &firstFound});
     EXPECT_EQ(one.solutions, expected.empty() ? 0u : 1u) << "seed " << seed;
     const SearchStatistics limited = depthFirstSearch(space, SearchOptions{true, 3});
     EXPECT_EQ(limited.complete, first.nodes <= 3) << "seed " << seed;
     EXPECT_LE(limited.nodes, 3u) << "seed " << seed;
     EXPECT_TRUE(SpaceCopy(space) == root) << "seed " << seed << ": a stopped search left changes";
     EXPECT_EQ(solver.depth(), 0u);
+    // The same tree split into subproblems (a varying number) and searched by 1 to 4 workers.
+    std::set<std::vector<std::int64_t>> values;
+    for (const auto& a : expected) {
+      std::vector<std::int64_t> v;
+      for (std::int32_t x = 0; x < instance->varCount(); ++x) v.push_back(instance->value(x, a[x]));
+      values.insert(v);
+    }
+    const struct {
+      bool all;
+      std::uint64_t limit;
+    } modes[] = {{true, 0}, {false, 0}, {true, 5}};
+    for (std::int32_t workers = 1; workers <= 4; ++workers) {
+      for (const auto& mode : modes) {
+        runner::ParallelSearchOptions p;
+        p.allSolutions = mode.all;
+        p.nodeLimit = mode.limit;
+        p.workers = workers;
+        p.subproblems = 1 + static_cast<std::int32_t>(seed) % 5 * workers;
+        p.keepSolutions = 1 << 20;
+        const runner::ParallelSearchResult r = runner::parallelSearch(*instance, p);
+        const std::string where = "seed " + std::to_string(seed) + ", " + std::to_string(workers) +
+                                  " workers, limit " + std::to_string(mode.limit) +
+                                  (mode.all ? ", all" : ", first");
+        std::multiset<std::vector<std::int64_t>> kept;
+        for (const runner::WorkerResult& w : r.workers) {
+          kept.insert(w.solutions.begin(), w.solutions.end());
+          EXPECT_EQ(w.heldBlocks, 0u) << where << ": a worker's pools did not get every block back";
+        }
+        for (const auto& solution : kept) EXPECT_EQ(values.count(solution), 1u) << where;
+        if (mode.limit != 0) {
+          // The decomposition's walk is never cut short by the limit; the workers stay within it.
+          EXPECT_LE(r.stats.nodes, std::max(mode.limit, r.decompositionNodes)) << where;
+          EXPECT_EQ(r.stats.complete, r.stats.nodes == first.nodes) << where;
+        } else if (mode.all) {
+          EXPECT_EQ(r.stats.solutions, expected.size()) << where;
+          EXPECT_EQ(r.stats.nodes, first.nodes) << where;
+          EXPECT_EQ(r.stats.failures, first.failures) << where;
+          EXPECT_EQ(r.stats.maxDepth, first.maxDepth) << where;
+          EXPECT_EQ(std::set<std::vector<std::int64_t>>(kept.begin(), kept.end()), values) << where;
+          EXPECT_EQ(kept.size(), expected.size()) << where << ": a solution found twice";
+        } else {
+          EXPECT_EQ(r.stats.solutions, expected.empty() ? 0u : 1u) << where;
+          EXPECT_EQ(r.winner >= 0, !expected.empty()) << where;
+          // One worker takes the subproblems in the one-thread search's order.
+          if (workers == 1 && !firstFound.empty()) {
+            std::vector<std::int64_t> v;
+            for (std::int32_t x = 0; x < instance->varCount(); ++x) {
+              v.push_back(instance->value(x, firstFound[0][x]));
+            }
+            EXPECT_EQ(r.workers[0].solutions, std::vector<std::vector<std::int64_t>>{v}) << where;
+          }
+        }
+      }
+    }
     deletePooled(instance);
   }
 }

@@ -1,8 +1,10 @@
 // The operating-system services varnel uses, and nothing else: the allocator's thread-local slot,
-// threads that start suspended, the high-resolution counter and total physical memory.
+// threads that start suspended, the high-resolution counter, total physical memory, a one-shot
+// alarm and the user's interrupts.
 // One implementation per OS lives in posix/ or win32/; the build picks the folder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "varnel/platform/thread_slot.h"
@@ -50,5 +52,39 @@ std::int64_t counterNow();
 // --- Memory ---------------------------------------------------------------------------------
 // Total physical memory of the machine in bytes (0 when the system cannot tell). Thread-safe.
 std::uint64_t totalPhysicalMemory();
+
+// --- Alarm ----------------------------------------------------------------------------------
+// A one-shot timer on a thread of its own, for limits that must hold however long each step of
+// the work takes between two checks of a flag.
+
+struct Alarm {
+  void* native = nullptr;
+};
+
+// Calls fire(context) once, on the alarm's own thread, `seconds` of wall-clock time from now,
+// unless cancelAlarm comes first. fire must be thread-safe against the code it interrupts (it
+// typically sets an atomic flag). False, with `out` left empty, when the system refuses the
+// thread. Precondition: seconds >= 0.
+bool startAlarm(double seconds, void (*fire)(void* context), void* context, Alarm* out);
+
+// Cancels the alarm if it has not fired and waits for its thread to end: once this returns,
+// fire is not running and never will. Precondition: started and not yet cancelled.
+void cancelAlarm(Alarm alarm);
+
+// --- Interrupts -----------------------------------------------------------------------------
+// The user's requests to stop: SIGINT and SIGTERM (POSIX); Ctrl-C, Ctrl-Break and the console's
+// close, log-off and shut-down events (Windows).
+
+// From now on the first interrupt stores `value` into *flag if it holds 0, and nothing else
+// (no output, no lock: safe in a signal handler); the program then ends on its own terms. A
+// second interrupt ends the process at once with interruptExitCode() of the second one. False
+// when the system refuses the handler. Call once. Precondition: `flag` lives until the process
+// ends and is lock-free.
+bool watchInterrupts(std::atomic<std::uint8_t>* flag, std::uint8_t value);
+
+// 0 while no interrupt has arrived; otherwise the exit code that the first one asks for, as a
+// shell reports a process killed by it: 130 (SIGINT, Ctrl-C, Ctrl-Break) or 143 (SIGTERM, and
+// the console's close, log-off and shut-down events). Thread-safe.
+int interruptExitCode();
 
 }  // namespace varnel::platform

@@ -86,4 +86,20 @@ CspInstance* copyInstance(const CspInstance& from) {
   return copy;
 }
 
+std::int32_t CspInstance::firstViolatedTable(const std::int64_t* values) const {
+  for (std::int32_t c = 0; c < constraintCount_; ++c) {
+    const Table& t = constraints_[c];
+    bool allowed = false;
+    for (std::int32_t r = 0; r < t.numTuples && !allowed; ++r) {
+      const std::int32_t* row = t.tuples + std::int64_t(r) * t.arity;
+      allowed = true;
+      for (std::int32_t i = 0; i < t.arity && allowed; ++i) {
+        allowed = domains_[t.scope[i]][row[i]] == values[t.scope[i]];
+      }
+    }
+    if (!allowed) return c;
+  }
+  return -1;
+}
+
 }  // namespace varnel

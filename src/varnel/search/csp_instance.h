@@ -37,6 +37,10 @@ class CspInstance : public Reversible {
   const std::int32_t* tuples(std::int32_t c) const { return constraints_[c].tuples; }
   // Sum of the tables' sizes.
   std::int64_t totalTuples() const;
+  // The first table that does not allow the assignment `values` (one value per variable, the
+  // values themselves, not their indices), or -1 when every table allows it. A plain scan of
+  // every tuple, independent of any propagator: the check of a solution before it is shown.
+  std::int32_t firstViolatedTable(const std::int64_t* values) const;
 
  private:
   struct Table {

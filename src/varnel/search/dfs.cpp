@@ -39,27 +39,86 @@ class DecisionStack {
   std::int32_t size_;
 };
 
+// Nodes taken from a shared budget at a time: few enough that the nodes left unused in the other
+// searches when one runs dry are a small part of a limit, many enough that the shared counter is
+// touched once per tens of microseconds of search.
+constexpr std::uint64_t kBudgetSlice = 64;
+
+// The nodes this search may still open: the node limit, a shared budget's slices, or no end.
+class Allowance {
+ public:
+  explicit Allowance(const SearchOptions& options)
+      : shared_(options.nodeBudget),
+        left_(shared_ != nullptr       ? 0
+              : options.nodeLimit != 0 ? options.nodeLimit
+                                       : UINT64_MAX) {}
+  ~Allowance() {
+    if (shared_ != nullptr && left_ != 0) shared_->giveBack(left_);
+  }
+  bool take() {
+    if (left_ == 0) [[unlikely]] {
+      if (shared_ == nullptr || (left_ = shared_->take(kBudgetSlice)) == 0) return false;
+    }
+    --left_;
+    return true;
+  }
+
+ private:
+  NodeBudget* shared_;
+  std::uint64_t left_;
+};
+
 }  // namespace
+
+bool StopRequest::request(StopReason reason) {
+  std::uint8_t none = 0;
+  return flag_.compare_exchange_strong(none, static_cast<std::uint8_t>(reason),
+                                       std::memory_order_relaxed);
+}
+
+std::uint64_t NodeBudget::take(std::uint64_t want) {
+  std::uint64_t left = remaining_.load(std::memory_order_relaxed);
+  std::uint64_t taken = 0;
+  do {
+    taken = left < want ? left : want;
+  } while (taken != 0 &&
+           !remaining_.compare_exchange_weak(left, left - taken, std::memory_order_relaxed));
+  return taken;
+}
 
 SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& options) {
   Solver& solver = space.solver();
-  VARNEL_ASSERT(solver.depth() == 0);
+  VARNEL_ASSERT(space.posted() || solver.depth() == 0);
+  const std::uint64_t baseDepth = solver.depth();
   SearchStatistics stats;
+  Allowance allowance(options);
+  if (!allowance.take()) {
+    stats.stopped = StopReason::kNodeLimit;
+    return stats;
+  }
   DecisionStack stack;
 
   stats.nodes = 1;
   bool consistent = space.posted() ? !space.rootFailed() && space.propagate() : space.post();
   // The root's point holds the root's decision; the root's own propagation is never undone.
   solver.pushRestorationPoint();
-  bool stopped = false;
+  // Before every node: another thread's request, then the node limit.
+  auto mayOpenNode = [&]() {
+    if (options.stop != nullptr && options.stop->requested()) [[unlikely]] {
+      stats.stopped = options.stop->reason();
+      return false;
+    }
+    if (!allowance.take()) [[unlikely]] {
+      stats.stopped = StopReason::kNodeLimit;
+      return false;
+    }
+    return true;
+  };
   while (true) {
     if (consistent) {
       const std::int32_t x = space.selectVariable();
       if (x >= 0) {
-        if (options.nodeLimit != 0 && stats.nodes >= options.nodeLimit) {
-          stopped = true;
-          break;
-        }
+        if (!mayOpenNode()) break;
         Decision* d = solver.newLogged<Decision>(x, space.var(x).minValue());
         stack.push(d);
         solver.pushRestorationPoint();
@@ -72,7 +131,7 @@ SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& optio
       ++stats.solutions;
       if (options.onSolution != nullptr) options.onSolution(space, options.onSolutionContext);
       if (!options.allSolutions) {
-        stopped = true;
+        stats.stopped = StopReason::kFirstSolution;
         break;
       }
     } else {
@@ -85,10 +144,7 @@ SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& optio
       solver.popRestorationPoint();
     }
     if (stack.empty()) break;  // the root's point was the last one popped
-    if (options.nodeLimit != 0 && stats.nodes >= options.nodeLimit) {
-      stopped = true;
-      break;
-    }
+    if (!mayOpenNode()) break;
     Decision* d = stack.top();
     d->right = true;
     solver.pushRestorationPoint();
@@ -96,8 +152,8 @@ SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& optio
     space.removeValue(d->var, d->value);
     consistent = space.propagate();
   }
-  solver.popAllRestorationPoints();
-  stats.complete = !stopped;
+  while (solver.depth() > baseDepth) solver.popRestorationPoint();
+  stats.complete = stats.stopped == StopReason::kNone;
   return stats;
 }
 

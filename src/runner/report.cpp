@@ -1,9 +1,9 @@
 // Report lines, written by stream insertion in the stream's default formats.
-#include "driver/report.h"
+#include "runner/report.h"
 
 #include <iostream>
 
-namespace varnel::driver {
+namespace varnel::runner {
 
 void printSeparator(std::ostream& out) {
   out << "----------------------------------------------" << std::endl;
@@ -21,17 +21,22 @@ void printScalabilityReport(bool splitMem, std::int64_t mainTime, std::int64_t e
   out << "splitMem: " << (splitMem ? 1 : 0) << std::endl;
   out << "main time: " << mainTime << std::endl;
   out << "elapsed time: " << elapsedTime << std::endl;
-  std::int64_t sum = 0;
   for (std::int32_t i = 0; i < threadCount; ++i) {
     out << "thread " << i << " time: " << threadTimes[i] << std::endl;
-    sum += threadTimes[i];
   }
+  const ScalabilityFigures figures = scalabilityFigures(mainTime, threadTimes, threadCount);
+  out << "thread moyenne: " << figures.mean << std::endl;
+  out << "ratio " << figures.ratio << std::endl;
+  out << "power: " << figures.power << std::endl;
+}
+
+ScalabilityFigures scalabilityFigures(std::int64_t mainTime, const std::int64_t* threadTimes,
+                                      std::int32_t threadCount) {
+  std::int64_t sum = 0;
+  for (std::int32_t i = 0; i < threadCount; ++i) sum += threadTimes[i];
   const std::int64_t mean = sum / threadCount;
-  out << "thread moyenne: " << mean << std::endl;
-  out << "ratio " << static_cast<double>(mean) / static_cast<double>(mainTime) << std::endl;
-  out << "power: "
-      << static_cast<double>(std::int64_t{threadCount} * mainTime) / static_cast<double>(mean)
-      << std::endl;
+  return {mean, static_cast<double>(mean) / static_cast<double>(mainTime),
+          static_cast<double>(std::int64_t{threadCount} * mainTime) / static_cast<double>(mean)};
 }
 
 void printScalabilityReport(bool splitMem, std::int64_t mainTime, std::int64_t elapsedTime,
@@ -39,4 +44,4 @@ void printScalabilityReport(bool splitMem, std::int64_t mainTime, std::int64_t e
   printScalabilityReport(splitMem, mainTime, elapsedTime, threadTimes, threadCount, std::cout);
 }
 
-}  // namespace varnel::driver
+}  // namespace varnel::runner

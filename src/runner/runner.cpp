@@ -1,22 +1,17 @@
 // The parallel runner: worker bodies, the budget rule and the suspended-thread launch.
-#include "driver/runner.h"
+#include "runner/runner.h"
 
 #include <cstdlib>
 #include <iostream>
 
-#include "varnel/containers/collection.h"
 #include "varnel/memory/allocator.h"
-#include "varnel/memory/pooled.h"
 #include "varnel/platform/assert.h"
 
-namespace varnel::driver {
+namespace varnel::runner {
 namespace {
 
 // Bytes kept back from the split for the system and the main thread.
 constexpr std::uint64_t kReservedBytes = 1000000000;
-
-// Capacity of each worker's collection in problem 0.
-constexpr std::int32_t kLookupCapacity = 10000;
 
 class PlatformThreadServices final : public ThreadServices {
  public:
@@ -46,13 +41,6 @@ unsigned AllocatorRunner::threadMain() {
   return result;
 }
 
-unsigned HashLookupRunner::run() {
-  Collection* collection = newPooled<Collection>(kLookupCapacity);
-  time = collection->timedLookups();
-  deletePooled(collection);
-  return 0;
-}
-
 ThreadServices& platformThreadServices() {
   static PlatformThreadServices services;
   return services;
@@ -78,10 +66,11 @@ unsigned threadStart(void* runner) { return static_cast<ThreadRunner*>(runner)->
 LaunchInterval runThreads(ThreadRunner* const* runners, std::int32_t n, ThreadServices& services) {
   VARNEL_ASSERT(n >= 1);
   auto** records = new (std::nothrow) ThreadRecord*[static_cast<std::size_t>(n)];
-  if (records == nullptr) detail::exitRunnerMemoryRefused(sizeof(ThreadRecord*) * std::uint64_t(n));
+  if (records == nullptr)
+    runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRecord*) * std::uint64_t(n));
   for (std::int32_t i = 0; i < n; ++i) {
     records[i] = new (std::nothrow) ThreadRecord{platform::ThreadHandle{}, runners[i]};
-    if (records[i] == nullptr) detail::exitRunnerMemoryRefused(sizeof(ThreadRecord));
+    if (records[i] == nullptr) runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRecord));
     if (!services.createSuspended(threadStart, runners[i], &records[i]->handle)) {
       exitThreadRefused(i, n);
     }
@@ -106,7 +95,8 @@ LaunchInterval runThreads(ThreadRunner* const* runners, std::int32_t n) {
 ThreadRunner** newRunnerTable(std::int32_t n) {
   VARNEL_ASSERT(n >= 1);
   auto** runners = new (std::nothrow) ThreadRunner*[static_cast<std::size_t>(n)];
-  if (runners == nullptr) detail::exitRunnerMemoryRefused(sizeof(ThreadRunner*) * std::uint64_t(n));
+  if (runners == nullptr)
+    runner::detail::exitRunnerMemoryRefused(sizeof(ThreadRunner*) * std::uint64_t(n));
   return runners;
 }
 
@@ -126,4 +116,4 @@ void exitRunnerMemoryRefused(std::uint64_t bytes) {
 
 }  // namespace detail
 
-}  // namespace varnel::driver
+}  // namespace varnel::runner

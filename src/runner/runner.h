@@ -1,6 +1,7 @@
-// The parallel runner shared by the scalability problems: runner objects that carry one worker's
-// budget and measured time, the per-thread budget rule, and the launch that creates every thread
-// suspended, releases them together and joins them, so that the timed interval holds only work.
+// The parallel runner shared by varnel-bench's scalability problems and varnel-solve's workers:
+// runner objects that carry one worker's budget and measured time, the per-thread budget rule, and
+// the launch that creates every thread suspended, releases them together and joins them, so that
+// the timed interval holds only work.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 
 #include "varnel/platform/platform.h"
 
-namespace varnel::driver {
+namespace varnel::runner {
 
 // One worker's job. Created with plain new on the main thread (general heap, not the pools),
 // read by the main thread after the join, deleted there.
@@ -40,15 +41,6 @@ class AllocatorRunner : public ThreadRunner {
 
   // createThreadAllocator(memoryBudget), run(), destroyThreadAllocator(); returns run()'s result.
   unsigned threadMain() override;
-};
-
-// Problem 0's worker: times the lookup burst of its own empty Collection of capacity 10000.
-class HashLookupRunner final : public AllocatorRunner {
- public:
-  using AllocatorRunner::AllocatorRunner;
-
-  // Builds the collection, time = its timedLookups(), destroys it; returns 0.
-  unsigned run() override;
 };
 
 // The main thread's handle on one worker.
@@ -128,8 +120,8 @@ namespace detail {
 template <class Runner, class... Args>
 Runner* newRunner(Args&&... args) {
   Runner* runner = new (std::nothrow) Runner(std::forward<Args>(args)...);
-  if (runner == nullptr) detail::exitRunnerMemoryRefused(sizeof(Runner));
+  if (runner == nullptr) runner::detail::exitRunnerMemoryRefused(sizeof(Runner));
   return runner;
 }
 
-}  // namespace varnel::driver
+}  // namespace varnel::runner

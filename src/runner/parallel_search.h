@@ -1,0 +1,69 @@
+// One search on N workers: the calling thread decomposes the instance's search tree into
+// subproblems (varnel/search/decomposition.h), then N workers, each in its own allocator (with
+// its own budget when asked) and its own search space over the shared read-only instance, take
+// subproblems from a shared cursor until none is left or the search is stopped.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "varnel/search/compact_table_rev.h"
+#include "varnel/search/csp_instance.h"
+#include "varnel/search/decomposition.h"
+#include "varnel/search/dfs.h"
+
+namespace varnel::runner {
+
+// Subproblems per worker when none are asked for: enough to keep every worker busy to the end
+// even when subproblems differ in size by orders of magnitude (Régin et al. found 30 right).
+inline constexpr std::int32_t kSubproblemsPerWorker = 30;
+
+struct ParallelSearchOptions {
+  bool allSolutions = false;
+  std::uint64_t nodeLimit = 0;     // over the decomposition and every worker together; 0: none
+  StopRequest* stop = nullptr;     // shared with whoever else may stop the search; may be null
+  std::int32_t workers = 1;        // >= 1
+  std::int32_t subproblems = 0;    // at least this many; 0: kSubproblemsPerWorker x workers
+  bool splitMem = false;           // each worker confined to its share of physical memory
+  std::int32_t keepSolutions = 0;  // solutions each worker keeps (values, in variable order)
+  // The instance's support masks: every space runs Compact-Table; null: GAC-4R.
+  const InstanceSupportMasks* masks = nullptr;
+};
+
+struct WorkerResult {
+  SearchStatistics stats;
+  std::int64_t ticks = 0;        // building its space, its subproblems and the release
+  std::uint64_t memory = 0;      // its allocator's pools at the end: their peak
+  std::int32_t subproblems = 0;  // subproblems it searched
+  std::vector<std::vector<std::int64_t>> solutions;  // the first keepSolutions it found
+  bool won = false;              // first-solution mode: its solution stopped the others
+  std::uint64_t heldBlocks = 0;  // blocks its pools had not got back once its space was gone
+};
+
+struct ParallelSearchResult {
+  SearchStatistics stats;  // the decomposition's and every worker's counts added up
+  std::int32_t subproblems = 0;
+  std::uint64_t decompositionNodes = 0;  // nodes the decomposition propagated, in stats.nodes
+  std::uint64_t budget = 0;              // each worker's allocator budget; 0: none
+  std::int64_t decompositionTicks = 0;
+  std::int64_t ticks = 0;    // decomposition, launch, every worker, join: wall clock
+  std::int32_t winner = -1;  // first-solution mode: the worker whose solution stands
+  std::vector<WorkerResult> workers;
+  std::vector<SubproblemRecord> records;  // one per subproblem
+};
+
+// Runs the search; the calling thread's pools hold the decomposition while the workers run.
+// A worker the system refuses ends the process as runThreads does.
+ParallelSearchResult parallelSearch(const CspInstance& instance,
+                                    const ParallelSearchOptions& options);
+
+// The values (not the indices) of a space whose every variable is assigned, in variable order.
+std::vector<std::int64_t> solutionValues(const SearchSpace& space);
+
+// All-solutions mode: the first `limit` solutions the workers kept, in the one-thread search's
+// order (subproblem by subproblem; each worker took its subproblems in increasing order, so its
+// kept solutions are its first ones and the first `limit` overall are among them).
+std::vector<std::vector<std::int64_t>> solutionsInSearchOrder(const ParallelSearchResult& result,
+                                                              std::size_t limit);
+
+}  // namespace varnel::runner

@@ -1,0 +1,45 @@
+// varnel-solve's report: plain text lines, each written as soon as it is known, or with --json
+// one JSON object on standard output written at the end, and nothing else there. Every caller
+// states both forms of a fact at once, so the two cannot drift apart.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varnel::solve {
+
+// JSON texts of single values.
+namespace json {
+std::string number(std::int64_t value);
+std::string number(std::uint64_t value);
+std::string number(std::int32_t value);
+std::string number(double value);  // null when not finite
+std::string string(const std::string& text);
+std::string boolean(bool value);
+std::string array(const std::vector<std::string>& items);  // items already JSON
+std::string object(const std::vector<std::pair<std::string, std::string>>& members);
+}  // namespace json
+
+class SolveOutput {
+ public:
+  explicit SolveOutput(bool json) : json_(json) {}
+
+  bool json() const { return json_; }
+  // A line of the text report (newline added); nothing in JSON mode.
+  void text(const std::string& line);
+  // A member of the JSON object (its value already JSON); nothing in text mode.
+  void member(const std::string& key, const std::string& value);
+  // Both at once: "label: text" in text mode, "key": value in JSON mode.
+  void field(const std::string& label, const std::string& text, const std::string& key,
+             const std::string& value);
+  // JSON mode: writes the object and a newline. Text mode: nothing (every line is out).
+  void finish();
+
+ private:
+  bool json_;
+  std::vector<std::pair<std::string, std::string>> members_;
+};
+
+}  // namespace varnel::solve

@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""varnel-solve end to end from outside: --json parses with Python's json module in every mode
+and says what the text lines say; every printed solution is allowed by every table of the
+instance file (read here, independently of the library); SIGINT and SIGTERM stop a long search
+with its counts printed and exit codes 130 and 143. VARNEL_SOLVE names the program."""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SOLVE = os.environ["VARNEL_SOLVE"]
+SMALL = "--vars 12 --domain 5 --constraints 30 --tightness 0.3".split()
+LONG = "--vars 30 --domain 12 --constraints 130 --tightness 0.36 --all".split()
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL", what, flush=True)
+
+
+def run(args):
+    done = subprocess.run([SOLVE, *args], capture_output=True, text=True)
+    return done.returncode, done.stdout, done.stderr
+
+
+def text_fields(out):
+    fields = {}
+    for line in out.splitlines():
+        label, _, value = line.partition(": ")
+        if label in ("solutions", "failures", "nodes", "depth"):
+            fields[label] = int(value)
+        elif label in ("complete", "stopped", "subproblems", "workers"):
+            fields[label] = value
+    fields["solution"] = [[int(v) for v in line.split()[1:]] for line in out.splitlines()
+                          if line.startswith("solution: ")]
+    return fields
+
+
+def read_tables(path):
+    """The instance file's tables as (scope, set of allowed value tuples)."""
+    lines = [line.split("#")[0].split() for line in open(path)]
+    lines = [tokens for tokens in lines if tokens]
+    tables, i = [], 0
+    while i < len(lines):
+        if lines[i][0] == "table":
+            arity, count = int(lines[i][1]), int(lines[i][2])
+            scope = [int(v) for v in lines[i][3:3 + arity]]
+            rows = {tuple(int(v) for v in row) for row in lines[i + 1:i + 1 + count]}
+            tables.append((scope, rows))
+            i += count
+        i += 1
+    return tables
+
+
+# Every mode: exit code, stopped, and the JSON object against the text lines.
+MODES = [
+    ("first", [], 0, "first solution"),
+    ("all", ["--all", "--print-solutions", "4"], 0, "exhausted"),
+    ("node limit", ["--all", "--node-limit", "300"], 0, "node limit"),
+    ("parallel", ["--all", "--parallel", "3", "--print-solutions", "4"], 0, "exhausted"),
+    ("parallel first", ["--parallel", "2"], 0, "first solution"),
+    ("threads", ["--all", "--threads", "2"], 0, "exhausted"),
+    ("time limit", LONG[8:] + ["--time-limit", "0.3", "--parallel", "2"], 0, "time limit"),
+]
+with tempfile.TemporaryDirectory() as work:
+    path = os.path.join(work, "instance.txt")
+    run(SMALL + ["--write-instance", path])
+    tables = read_tables(path)
+    one_thread = text_fields(run(["--instance", path, "--all", "--print-solutions", "4"])[1])
+    for name, extra, code, stopped in MODES:
+        source = ["--instance", path] if name != "time limit" else LONG[:8]
+        rc, out, err = run(source + extra)
+        rcj, jout, jerr = run(source + extra + ["--json"])
+        check(rc == code and rcj == code, f"{name}: exit codes {rc}, {rcj}: {err}{jerr}")
+        try:
+            report = json.loads(jout)  # the whole of standard output: one object, nothing else
+        except ValueError as e:
+            check(False, f"{name}: --json output does not parse: {e}: {jout[:200]!r}")
+            continue
+        text = text_fields(out)
+        check(report["stopped"] == stopped and text["stopped"] == stopped,
+              f"{name}: stopped {report['stopped']!r} / {text['stopped']!r}, not {stopped!r}")
+        check(report["complete"] == (text["complete"] == "yes"), f"{name}: complete differs")
+        if name not in ("parallel first", "time limit"):
+            for key in ("solutions", "failures", "nodes", "depth"):
+                check(report[key] == text[key], f"{name}: {key} {report[key]} in JSON, "
+                      f"{text[key]} in text")
+        printed = report.get("printed_solutions") or ([report["solution"]]
+                                                      if report.get("solution") else [])
+        # Which worker finds a first solution, or where a time limit falls, varies by run.
+        if name not in ("parallel first", "time limit"):
+            check(printed == text["solution"], f"{name}: JSON and text print other solutions")
+        check(len(printed) == len(text["solution"]), f"{name}: JSON and text print "
+              f"{len(printed)} and {len(text['solution'])} solutions")
+        for values in printed + text["solution"]:
+            for scope, rows in tables:
+                check(tuple(values[x] for x in scope) in rows,
+                      f"{name}: solution {values} is not allowed by the table over {scope}")
+        if "--print-solutions" in extra:
+            check(text["solution"] == one_thread["solution"],
+                  f"{name}: the first solutions are not the one-thread search's")
+        check(all(k in report for k in ("instance", "time_ms", "nodes_per_second", "variables")),
+              f"{name}: JSON fields missing: {sorted(report)}")
+    rc, out, err = run(["--instance", os.path.join(work, "missing.txt"), "--json"])
+    check(rc == 2 and out == "" and "cannot open" in err, f"a missing file with --json: {rc} {out!r}")
+
+# Interrupts stop a long search at its next node; every line is printed.
+if os.name == "posix":
+    for sig, code in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+        for extra in ([], ["--parallel", "2"]):
+            child = subprocess.Popen([SOLVE, *LONG, *extra], stdout=subprocess.PIPE, text=True)
+            time.sleep(1)
+            child.send_signal(sig)
+            out, _ = child.communicate(timeout=30)
+            fields = text_fields(out)
+            check(child.returncode == code, f"{sig.name} {extra}: exit {child.returncode}")
+            check(fields.get("stopped") == "interrupted" and fields.get("complete") == "no" and
+                  fields.get("nodes", 0) > 0, f"{sig.name} {extra}: lines {out[-300:]!r}")
+
+print("varnel-solve end to end:", "FAILED" if failures else "ok", flush=True)
+sys.exit(1 if failures else 0)
