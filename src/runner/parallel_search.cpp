@@ -32,9 +32,9 @@ void keepSolution(const SearchSpace& space, void* context) {
 class SubproblemRunner final : public AllocatorRunner {
  public:
   SubproblemRunner(std::uint64_t budget, const CspInstance& instance,
-                   const InstanceSupportMasks* masks, const Decomposition& decomposition, SubproblemCursor& cursor,
-                   const SearchOptions& options, std::int32_t index, std::int32_t keep,
-                   WorkerResult& result, SubproblemRecord* records)
+                   const InstanceSupportMasks* masks, const Decomposition& decomposition,
+                   SubproblemCursor& cursor, const SearchOptions& options, std::int32_t index,
+                   std::int32_t keep, WorkerResult& result, SubproblemRecord* records)
       : AllocatorRunner(budget),
         instance_(instance),
         masks_(masks),

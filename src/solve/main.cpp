@@ -155,9 +155,11 @@ class MemoryCheck {
   explicit MemoryCheck(const SolveOptions& o)
       : spaces_(static_cast<std::uint64_t>(workerCount(o))),
         budget_(o.splitMem ? roundUpToWord(runner::perThreadBudget(workerCount(o), true)) : 0),
-        physical_(platform::totalPhysicalMemory()) {}
+        physical_(platform::totalPhysicalMemory()),
+        compactTable_(o.compactTable) {}
   // The "no more memory" line, or empty when the run fits.
-  std::string refusal(const InstanceShape& shape, const ByteCount& buildScratch) const {
+  std::string refusal(InstanceShape shape, const ByteCount& buildScratch) const {
+    shape.compactTable = compactTable_;
     return searchMemoryRefusal(shape, buildScratch, spaces_, budget_, physical_);
   }
   void exitIfRefused(const InstanceShape& shape, const ByteCount& buildScratch) const {
@@ -175,6 +177,7 @@ class MemoryCheck {
   std::uint64_t spaces_;
   std::uint64_t budget_;
   std::uint64_t physical_;
+  bool compactTable_;  // the spaces' propagator: Compact-Table, with its shared support masks
 };
 
 // Builds an instance in an allocator of its own and keeps a copy of it in the calling thread's
@@ -200,8 +203,7 @@ std::string cannotOpen(const std::string& file, const std::error_code& why) {
   return "cannot open '" + printableText(file, 0) + "': " + why.message();
 }
 
-CspInstance* readInstanceFile(const std::string& path, const MemoryCheck& check,
-                              SolveOutput& out) {
+CspInstance* readInstanceFile(const std::string& path, const MemoryCheck& check, SolveOutput& out) {
   std::error_code status;
   if (std::filesystem::is_directory(path, status)) {
     exitUsage(cannotOpen(path, std::make_error_code(std::errc::is_a_directory)));
@@ -564,8 +566,8 @@ int main(int argc, char** argv) {
     } else if (o.threads > 0) {
       code = solveCopies(*instance, masks, o, search, frequency, out);
     } else {
-      const SolveRun run = solveOnce(*instance, masks, search,
-                                     o.allSolutions ? std::size_t(o.printSolutions) : 1);
+      const SolveRun run =
+          solveOnce(*instance, masks, search, o.allSolutions ? std::size_t(o.printSolutions) : 1);
       printRun(out, run.stats, run.ticks, frequency);
       const std::uint64_t memory = memoryConsumption(currentAllocator());
       out.field("memory", std::to_string(memory) + " bytes", "memory", json::number(memory));

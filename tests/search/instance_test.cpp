@@ -159,15 +159,16 @@ TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
        "': " + std::make_error_code(std::errc::is_a_directory).message()},
       {"--unknown=\"\x1b[31m\"", 2, "unknown option '--unknown'"},
       // Sized before anything is built: refused at once, well inside a capped address space.
-      {"--constraints 10000000 --node-limit 1", 1, "bytes needed by this run"},
+      {"--constraints 10000000 --node-limit 1 --propagator gac4r", 1, "bytes needed by this run"},
       {"--table 64,100000000,32768", 1, "bytes needed by this run"},
       {"--domain 4096", 1, "bytes needed by this run"},
       {"--arity 24 --domain 2", 1, "bytes needed by this run"},
       {"--arity 1 --domain 16777216 --tightness 0.999", 1, "bytes needed by this run"},
       {"--vars 10000000 --arity 1 --domain 16777216 --constraints 0", 1,
        "bytes needed by this run"},
-      {"--vars 10 --domain 4000 --tightness 0 --constraints 30 --threads 1 --split-mem", 1,
-       "bytes needed by each worker, above its budget of"},
+      {"--vars 10 --domain 4000 --tightness 0 --constraints 30 --threads 1 --split-mem "
+       "--propagator gac4r",
+       1, "bytes needed by each worker, above its budget of"},
   };
   for (const auto& c : cases) {
     // The oversized requests need 32 to 400 GB; a machine with more would run them.
@@ -265,17 +266,22 @@ TEST(SearchBytes, NeedsAreLowerBoundsNearWhatRunsTake) {
       {"--table 10,100000,10", tableShape(10, 100000)},
   };
   for (const auto& r : runs) {
-    const BenchRun run = runBench(r.args + " --node-limit 100");
-    ASSERT_EQ(run.exitCode, 0) << r.args << ": " << run.err;
-    const auto taken = std::stoull(lineStarting(run, "memory: "));
-    const ByteCount carved =
-        instanceBytes(r.shape, Measure::carved) + spaceBytes(r.shape, Measure::carved);
-    const ByteCount resident =
-        instanceBytes(r.shape, Measure::resident) + spaceBytes(r.shape, Measure::resident);
-    EXPECT_FALSE(carved.exceeds(taken) || resident.exceeds(carved))
-        << r.args << ": " << carved.toString() << " bytes, more than " << taken;
-    EXPECT_TRUE((carved * 4).exceeds(taken))
-        << r.args << ": " << taken << " bytes taken, over 4 x " << carved.toString();
+    for (const bool compactTable : {true, false}) {
+      const std::string args = r.args + (compactTable ? "" : " --propagator gac4r");
+      const BenchRun run = runBench(args + " --node-limit 100");
+      ASSERT_EQ(run.exitCode, 0) << args << ": " << run.err;
+      const auto taken = std::stoull(lineStarting(run, "memory: "));
+      InstanceShape shape = r.shape;
+      shape.compactTable = compactTable;
+      const auto need = [&](Measure m) {
+        return instanceBytes(shape, m) + supportMaskBytes(shape, m) + spaceBytes(shape, m);
+      };
+      const ByteCount carved = need(Measure::carved);
+      EXPECT_FALSE(carved.exceeds(taken) || need(Measure::resident).exceeds(carved))
+          << args << ": " << carved.toString() << " bytes, more than " << taken;
+      EXPECT_TRUE((carved * 4).exceeds(taken))
+          << args << ": " << taken << " bytes taken, over 4 x " << carved.toString();
+    }
   }
   // The refusals themselves, on a fixed machine: physical memory, then a worker's budget.
   const InstanceShape shape = rbShape({30, 100, 2, 1000, 0.5, 1});

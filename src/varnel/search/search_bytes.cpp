@@ -1,5 +1,6 @@
 // The needs of an instance and of a search space, array by array, following the constructors of
-// CspInstance, IntVar, TableCtRev, PropagationQueue and SearchSpace. Sums over the tables are
+// CspInstance, IntVar, TableCtRev, CompactTableRev, SupportMasks, PropagationQueue and
+// SearchSpace. Sums over the tables are
 // taken exactly rather than rounded table by table to their size classes, which keeps them lower
 // bounds of the carved blocks too.
 #include "varnel/search/search_bytes.h"
@@ -7,6 +8,7 @@
 #include <bit>
 
 #include "varnel/memory/allocator.h"
+#include "varnel/search/compact_table_rev.h"
 #include "varnel/search/search_space.h"
 
 namespace varnel {
@@ -58,6 +60,17 @@ void InstanceShape::addTables(std::uint64_t count, std::uint64_t arity, std::uin
                             (m == Measure::carved ? held(tuples, 4, m) : ByteCount(0)) +
                             held(arity, 4, m) * 3 + held(arity, 1, m);
     spaceTables[index(m)] += table * count;
+    // Following CompactTableRev's constructor: the object, one block for its per-position and
+    // per-value arrays, and its table's bitset (words, scratch mask, stamps, index) in another.
+    const std::uint64_t words = (tuples + 63) / 64;
+    compactTables[index(m)] += (held(1, sizeof(CompactTableRev), m) +
+                                held(2 * arity + (3 * arity + buckets + 2) / 2, 8, m) +
+                                held(3 * words + (words + 1) / 2, 8, m)) *
+                               count;
+    // SupportMasks: the object, its value bases and a mask of `words` words per value.
+    supportMasks[index(m)] +=
+        (held(1, sizeof(SupportMasks), m) + held(arity + 1, 4, m) + held(buckets * words, 8, m)) *
+        count;
   }
 }
 
@@ -122,7 +135,14 @@ ByteCount spaceBytes(const InstanceShape& s, Measure m) {
   const std::uint64_t ring = s.constraints == 0 ? 1 : std::bit_ceil(s.constraints);
   return held(1, sizeof(SearchSpace), m) + held(s.vars, 8, m) + held(s.constraints, 8, m) +
          held(ring, 4, m) + held(s.constraints, 1, m) + held(s.scopeEntries, 4, m) +
-         held(s.vars + 1, 4, m) + s.spaceVars[index(m)] + s.spaceTables[index(m)];
+         held(s.vars + 1, 4, m) + s.spaceVars[index(m)] +
+         (s.compactTable ? s.compactTables[index(m)] : s.spaceTables[index(m)]);
+}
+
+ByteCount supportMaskBytes(const InstanceShape& s, Measure m) {
+  if (!s.compactTable) return 0;
+  return held(1, sizeof(InstanceSupportMasks), m) + held(s.constraints, 8, m) +
+         s.supportMasks[index(m)];
 }
 
 std::string searchMemoryRefusal(const InstanceShape& shape, const ByteCount& buildScratch,
@@ -130,6 +150,7 @@ std::string searchMemoryRefusal(const InstanceShape& shape, const ByteCount& bui
                                 std::uint64_t physicalMemory) {
   const ByteCount allSpaces = spaceBytes(shape, Measure::resident) * (spaces > 0 ? spaces : 1);
   const ByteCount total = instanceBytes(shape, Measure::resident) +
+                          supportMaskBytes(shape, Measure::resident) +
                           (buildScratch.exceeds(allSpaces) ? buildScratch : allSpaces);
   if (physicalMemory != 0 && total.exceeds(physicalMemory)) {
     return neededAbovePhysicalMemory(total, physicalMemory);

@@ -23,7 +23,10 @@ struct InstanceShape {
   std::uint64_t scopeEntries = 0;  // the arities
   std::uint64_t tuples = 0;        // the tuple counts
   ByteCount instanceArrays[2];     // per Measure: the domains, scopes and tuples of the instance
-  ByteCount spaceTables[2];        // per Measure: the tables' constraints in one space
+  ByteCount spaceTables[2];        // per Measure: the tables' GAC-4R constraints in one space
+  ByteCount compactTables[2];      // per Measure: the tables' Compact-Table constraints instead
+  ByteCount supportMasks[2];       // per Measure: the tables' support masks (Compact-Table only)
+  bool compactTable = false;       // the spaces run Compact-Table over shared support masks
   ByteCount spaceVars[2];          // per Measure: the variables of one space
 
   // `count` variables of `domainSize` values each.
@@ -45,12 +48,17 @@ InstanceShape tableShape(std::int32_t arity, std::int32_t numTuples);
 ByteCount instanceBytes(const InstanceShape& shape, Measure m);
 // The scratch generateRbInstance holds besides the instance while it draws (freed after).
 ByteCount rbScratchBytes(const RbParameters& p, Measure m);
-// One search space over the instance, posted: variables, buckets, queue and watcher lists.
+// One search space over the instance, posted: variables, constraints (GAC-4R's buckets or
+// Compact-Table's bitsets, as shape.compactTable says), queue and watcher lists.
 ByteCount spaceBytes(const InstanceShape& shape, Measure m);
+// The support masks Compact-Table shares between every space (0 for GAC-4R): instance data,
+// built once after the instance.
+ByteCount supportMaskBytes(const InstanceShape& shape, Measure m);
 
 // Checks a search over an instance of `shape` whose building holds `buildScratch` bytes at its
 // peak besides the instance, with `spaces` spaces alive at once (the workers of a parallel run;
-// 1 for a search on one thread). In order: instance, scratch or spaces (whichever is larger:
+// 1 for a search on one thread). In order: instance and support masks, scratch or spaces
+// (whichever is larger:
 // the scratch is freed before any space exists) against `physicalMemory` (0: not checked);
 // then, when workerBudget > 0, one space against it. Empty when the run fits; otherwise the
 // "Error: no more memory: N bytes needed ..." line.
