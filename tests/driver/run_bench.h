@@ -38,6 +38,23 @@ struct BenchRun {
 // (RLIMIT_AS), so that a run gone wrong fails fast: POSIX shells only, and never under a sanitizer.
 BenchRun runBench(const std::string& arguments, std::uint64_t addressSpaceCap = 0);
 
+// Sanitizers reserve terabytes of shadow address space, which a capped address space refuses.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VARNEL_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VARNEL_TEST_SANITIZED 1
+#endif
+#endif
+
+// A cap for runs that must be refused or answered small: a safety net against a run that would
+// fill the machine, left off in sanitized builds, whose shadow memory a cap cannot hold.
+#ifdef VARNEL_TEST_SANITIZED
+inline constexpr std::uint64_t kSafetyAddressSpaceCap = 0;
+#else
+inline constexpr std::uint64_t kSafetyAddressSpaceCap = std::uint64_t(1) << 30;
+#endif
+
 // --- Inline definitions ------------------------------------------------------------------
 
 namespace detail {

@@ -86,15 +86,6 @@ TEST(RunLimits, NeedsAreLowerBoundsNearWhatRunsTake) {
   }
 }
 
-// Sanitizers reserve terabytes of shadow address space, which a capped address space refuses.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VARNEL_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VARNEL_TEST_SANITIZED 1
-#endif
-#endif
-
 TEST(RunLimits, LargestArgumentsRunOrAreRefusedAtOnceUnderACappedAddressSpace) {
 #if !defined(WIFEXITED)
   GTEST_SKIP() << "no ulimit to cap the child's address space with";

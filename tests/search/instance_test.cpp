@@ -173,7 +173,7 @@ TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
   for (const auto& c : cases) {
     // The oversized requests need 32 to 400 GB; a machine with more would run them.
     if (c.exitCode == 1 && platform::totalPhysicalMemory() > (std::uint64_t(32) << 30)) continue;
-    const BenchRun run = runBench(c.args, std::uint64_t(1) << 30);
+    const BenchRun run = runBench(c.args, kSafetyAddressSpaceCap);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.args << ": " << run.err;
     EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
     EXPECT_TRUE(printable(run.err)) << c.args << ": raw bytes on standard error";
@@ -237,7 +237,7 @@ TEST(VarnelSolve, HostileFilesEndWithTheirLineInPrintableText) {
       {big + "million_blanks", 2, "expected 'domain', found 'x'"},
   };
   for (const auto& c : cases) {
-    const BenchRun run = runBench("--instance " + c.file, std::uint64_t(1) << 30);
+    const BenchRun run = runBench("--instance " + c.file, kSafetyAddressSpaceCap);
     EXPECT_EQ(run.exitCode, 2) << c.file << ": " << run.err;
     EXPECT_NE(run.err.find(c.file + ":" + std::to_string(c.line) + ": " + c.says),
               std::string::npos)
