@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "varnel/memory/arrays.h"
 #include "varnel/memory/pooled.h"
@@ -11,8 +12,26 @@
 
 namespace varnel {
 
+namespace {
+
+// Fixed-point units of the estimate below: exact integers compare the same on every run.
+constexpr double kEstimateUnit = 65536.0;
+
+// The size of the tree below a node, guessed from its domains: log2 of the product of the
+// unassigned variables' domain sizes (the leaves of an unpropagated tree below it).
+std::int64_t subtreeEstimate(const SearchSpace& space) {
+  double bits = 0;
+  for (std::int32_t x = 0; x < space.varCount(); ++x) {
+    const std::int32_t size = space.var(x).size();
+    if (size > 1) bits += std::log2(static_cast<double>(size));
+  }
+  return std::llround(bits * kEstimateUnit);
+}
+
+}  // namespace
+
 Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const StopRequest* stop)
-    : path_(48), paths_(0), starts_(16), stop_(stop) {
+    : path_(48), paths_(0), starts_(16), open_(16), stop_(stop) {
   VARNEL_ASSERT(target >= 1 && space.solver().depth() == 0);
   starts_.pushBack(0);
   const bool rootConsistent = space.posted() ? !space.rootFailed() : space.post();
@@ -21,36 +40,38 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
     failures_ = 1;
     return;
   }
-  // Each pass re-walks the levels above its bound, so the bound jumps by as many levels as the
-  // last pass's growth says are missing (at least one, rounded down so as not to overshoot).
-  // Where the tree narrows with depth it may never hold `target` nodes at one level: once a pass
-  // brings no more nodes than the one before and the passes together have walked more than
-  // kWalkPerSubproblem nodes per subproblem asked for, more depth is not worth its cost.
+  // Each pass walks from the root and branches on every node whose estimate is above the bound,
+  // so the largest subtrees are split first and the subproblems come out of comparable size
+  // (a bound on depth leaves the right spine's nodes, x != v, x != w, ..., with most of the
+  // work). The next bound splits at least as many of the pass's open leaves, largest first, as
+  // subproblems are missing. Where the tree narrows with depth splitting may bring no more
+  // subproblems: once a pass brings no more than the one before and the passes together have
+  // walked more than kWalkPerSubproblem nodes per subproblem asked for, it is not worth its cost.
   constexpr std::uint64_t kWalkPerSubproblem = 4;
   std::uint64_t walked = 0;
   std::int32_t previous = 0;
-  for (std::int32_t bound = 0;;) {
+  for (bound_ = INT64_MAX;;) {
     paths_.truncate(0);
     starts_.truncate(1);
+    open_.truncate(0);
     nodes_ = 0;
     failures_ = 0;
     maxDepth_ = 0;
-    deeper_ = false;
-    depth_ = bound;
-    walk(space, 0, bound);
+    walk(space, 0);
     walked += nodes_ + static_cast<std::uint64_t>(count());
-    if (stopped_ || count() >= target || !deeper_) return;
+    if (stopped_ || count() >= target || open_.size() == 0) return;
     if (count() <= previous && walked > kWalkPerSubproblem * static_cast<std::uint64_t>(target)) {
       return;
     }
-    std::int32_t step = 1;
-    if (previous > 0 && count() > previous) {
-      const double growth = static_cast<double>(count()) / previous;
-      const double levels = std::log(static_cast<double>(target) / count()) / std::log(growth);
-      if (levels >= 2) step = static_cast<std::int32_t>(std::min(levels, 64.0));
-    }
     previous = count();
-    bound += step;
+    const std::int32_t open = open_.size();
+    const std::int32_t split = std::min(target - count(), open);
+    auto* estimates = allocateArray<std::int64_t>(static_cast<std::uint64_t>(open));
+    std::copy(open_.data(), open_.data() + open, estimates);
+    std::nth_element(estimates, estimates + split - 1, estimates + open,
+                     std::greater<std::int64_t>());
+    bound_ = estimates[split - 1] - 1;
+    freeArray(estimates, static_cast<std::uint64_t>(open));
   }
 }
 
@@ -60,10 +81,15 @@ void Decomposition::addSubproblem() {
 }
 
 // At a consistent node `depth` decisions below the root.
-void Decomposition::walk(SearchSpace& space, std::int32_t depth, std::int32_t bound) {
+void Decomposition::walk(SearchSpace& space, std::int32_t depth) {
   const std::int32_t x = space.selectVariable();
-  if (x < 0 || depth == bound) {
-    deeper_ = deeper_ || x >= 0;
+  if (x < 0) {
+    addSubproblem();
+    return;
+  }
+  const std::int64_t estimate = subtreeEstimate(space);
+  if (estimate <= bound_) {
+    open_.pushBack(estimate);
     addSubproblem();
     return;
   }
@@ -82,7 +108,7 @@ void Decomposition::walk(SearchSpace& space, std::int32_t depth, std::int32_t bo
     path_.pushBack(equal ? 1 : 0);
     if (depth + 1 > maxDepth_) maxDepth_ = depth + 1;
     if (space.propagate()) {
-      walk(space, depth + 1, bound);
+      walk(space, depth + 1);
     } else {
       ++nodes_;
       ++failures_;
