@@ -43,13 +43,16 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
   // Each pass walks from the root and branches on every node whose estimate is above the bound,
   // so the largest subtrees are split first and the subproblems come out of comparable size
   // (a bound on depth leaves the right spine's nodes, x != v, x != w, ..., with most of the
-  // work). The next bound splits at least as many of the pass's open leaves, largest first, as
-  // subproblems are missing. Where the tree narrows with depth splitting may bring no more
-  // subproblems: once a pass brings no more than the one before and the passes together have
-  // walked more than kWalkPerSubproblem nodes per subproblem asked for, it is not worth its cost.
+  // work). The next bound splits the pass's open leaves, largest first (and, below them, every
+  // node still above it): as many as the missing subproblems need if each brings as many as
+  // those the bound before split did, at least one. Where the tree narrows with depth splitting may
+  // bring no more subproblems: once a pass brings no more than the one before and the passes
+  // together have walked more than kWalkPerSubproblem nodes per subproblem asked for, it is not
+  // worth its cost.
   constexpr std::uint64_t kWalkPerSubproblem = 4;
   std::uint64_t walked = 0;
   std::int32_t previous = 0;
+  std::int32_t splitLast = 0;  // the open leaves the last bound split
   for (bound_ = INT64_MAX;;) {
     paths_.truncate(0);
     starts_.truncate(1);
@@ -63,14 +66,23 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
     if (count() <= previous && walked > kWalkPerSubproblem * static_cast<std::uint64_t>(target)) {
       return;
     }
+    // A split leaf brings on average as many subproblems as the last pass's did.
+    const std::int32_t missing = target - count();
+    std::int32_t split = missing;
+    if (splitLast > 0 && count() > previous) {
+      const double gain = static_cast<double>(count() - previous) / splitLast;
+      if (gain > 1) split = static_cast<std::int32_t>(std::ceil(missing / gain));
+    }
     previous = count();
     const std::int32_t open = open_.size();
-    const std::int32_t split = std::min(target - count(), open);
+    split = std::min(split, open);
     auto* estimates = allocateArray<std::int64_t>(static_cast<std::uint64_t>(open));
     std::copy(open_.data(), open_.data() + open, estimates);
     std::nth_element(estimates, estimates + split - 1, estimates + open,
                      std::greater<std::int64_t>());
     bound_ = estimates[split - 1] - 1;
+    splitLast = static_cast<std::int32_t>(
+        std::count_if(estimates, estimates + open, [&](std::int64_t e) { return e > bound_; }));
     freeArray(estimates, static_cast<std::uint64_t>(open));
   }
 }
