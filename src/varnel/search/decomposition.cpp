@@ -45,14 +45,21 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
   // (a bound on depth leaves the right spine's nodes, x != v, x != w, ..., with most of the
   // work). The next bound splits the pass's open leaves, largest first (and, below them, every
   // node still above it): as many as the missing subproblems need if each brings as many as
-  // those the bound before split did, at least one. Where the tree narrows with depth splitting may
-  // bring no more subproblems: once a pass brings no more than the one before and the passes
-  // together have walked more than kWalkPerSubproblem nodes per subproblem asked for, it is not
-  // worth its cost.
+  // those the bound before split did, at least one. Since a split leaf may hide a tree of failures
+  // or of nodes still above the bound, a pass that walks more than the last whole pass plus four
+  // nodes per missing subproblem is cut short and walked again splitting half as many (a bound
+  // that splits only the largest leaves is never cut: they split once). Where the tree narrows with
+  // depth splitting may bring no more subproblems: once a pass brings no more than the one
+  // before and the passes together have walked more than kWalkPerSubproblem nodes per
+  // subproblem asked for, it is not worth its cost.
   constexpr std::uint64_t kWalkPerSubproblem = 4;
   std::uint64_t walked = 0;
   std::int32_t previous = 0;
-  std::int32_t splitLast = 0;  // the open leaves the last bound split
+  std::int64_t* estimates = nullptr;  // the open leaves' estimates of the last whole pass
+  std::int32_t open = 0;
+  std::int32_t split = 0;      // how many of them, the largest, the bound splits
+  std::int32_t splitLast = 0;  // how many the last whole pass's bound split (ties included)
+  std::int64_t lastWalk = 0;   // the last whole pass's nodes and subproblems
   for (bound_ = INT64_MAX;;) {
     paths_.truncate(0);
     starts_.truncate(1);
@@ -60,31 +67,39 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
     nodes_ = 0;
     failures_ = 0;
     maxDepth_ = 0;
+    overflow_ = false;
+    cap_ = split > 1 ? lastWalk + 4 * static_cast<std::int64_t>(target - previous) : INT64_MAX;
     walk(space, 0);
     walked += nodes_ + static_cast<std::uint64_t>(count());
-    if (stopped_ || count() >= target || open_.size() == 0) return;
-    if (count() <= previous && walked > kWalkPerSubproblem * static_cast<std::uint64_t>(target)) {
-      return;
+    if (overflow_) {
+      split /= 2;
+    } else {
+      if (stopped_ || count() >= target || open_.size() == 0) break;
+      if (count() <= previous && walked > kWalkPerSubproblem * static_cast<std::uint64_t>(target)) {
+        break;
+      }
+      // A split leaf brings on average as many subproblems as the last pass's did.
+      const std::int32_t missing = target - count();
+      split = missing;
+      if (splitLast > 0 && count() > previous) {
+        const double gain = static_cast<double>(count() - previous) / splitLast;
+        if (gain > 1) split = static_cast<std::int32_t>(std::ceil(missing / gain));
+      }
+      previous = count();
+      lastWalk = static_cast<std::int64_t>(nodes_) + count();
+      if (estimates != nullptr) freeArray(estimates, static_cast<std::uint64_t>(open));
+      open = open_.size();
+      split = std::min(split, open);
+      estimates = allocateArray<std::int64_t>(static_cast<std::uint64_t>(open));
+      std::copy(open_.data(), open_.data() + open, estimates);
     }
-    // A split leaf brings on average as many subproblems as the last pass's did.
-    const std::int32_t missing = target - count();
-    std::int32_t split = missing;
-    if (splitLast > 0 && count() > previous) {
-      const double gain = static_cast<double>(count() - previous) / splitLast;
-      if (gain > 1) split = static_cast<std::int32_t>(std::ceil(missing / gain));
-    }
-    previous = count();
-    const std::int32_t open = open_.size();
-    split = std::min(split, open);
-    auto* estimates = allocateArray<std::int64_t>(static_cast<std::uint64_t>(open));
-    std::copy(open_.data(), open_.data() + open, estimates);
     std::nth_element(estimates, estimates + split - 1, estimates + open,
                      std::greater<std::int64_t>());
     bound_ = estimates[split - 1] - 1;
     splitLast = static_cast<std::int32_t>(
         std::count_if(estimates, estimates + open, [&](std::int64_t e) { return e > bound_; }));
-    freeArray(estimates, static_cast<std::uint64_t>(open));
   }
+  if (estimates != nullptr) freeArray(estimates, static_cast<std::uint64_t>(open));
 }
 
 void Decomposition::addSubproblem() {
@@ -94,6 +109,10 @@ void Decomposition::addSubproblem() {
 
 // At a consistent node `depth` decisions below the root.
 void Decomposition::walk(SearchSpace& space, std::int32_t depth) {
+  if (static_cast<std::int64_t>(nodes_) + count() > cap_) {
+    overflow_ = true;
+    return;
+  }
   const std::int32_t x = space.selectVariable();
   if (x < 0) {
     addSubproblem();
@@ -127,7 +146,7 @@ void Decomposition::walk(SearchSpace& space, std::int32_t depth) {
     }
     path_.truncate(path_.size() - 3);
     solver.popRestorationPoint();
-    if (stopped_) return;
+    if (stopped_ || overflow_) return;
   }
 }
 

@@ -67,6 +67,8 @@ class Decomposition : public Reversible {
   std::uint64_t failures_ = 0;
   std::int64_t bound_ = 0;  // the pass branches on nodes whose estimate is above it
   std::int32_t maxDepth_ = 0;
+  std::int64_t cap_ = 0;   // a pass that walks more nodes and subproblems is cut short
+  bool overflow_ = false;  // the pass was cut short
   bool stopped_ = false;
 };
 
