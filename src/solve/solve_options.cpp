@@ -68,7 +68,8 @@ The search:
   --parallel N        one search on N workers, 1 to 4096: the tree is split into subproblems
                       that the workers take in turn; prints workers: and subproblems:
   --subproblems K     with --parallel or --write-subproblems: split into at least K
-                      subproblems, 1 to 1000000 (default 30 per worker)
+                      subproblems, 1 to 1000000 (default 30 per worker), the nodes with the
+                      largest product of domain sizes first
   --write-subproblems DIR  write each subproblem as an instance file DIR/sub-00001.txt ...
                       (the instance plus its decisions as unary tables) and exit without
                       searching; their --all solution counts add up to the whole search's

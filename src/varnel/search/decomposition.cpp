@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "varnel/memory/arrays.h"
 #include "varnel/memory/pooled.h"
@@ -11,8 +12,26 @@
 
 namespace varnel {
 
+namespace {
+
+// Fixed-point units of the estimate below: exact integers compare the same on every run.
+constexpr double kEstimateUnit = 65536.0;
+
+// The size of the tree below a node, guessed from its domains: log2 of the product of the
+// unassigned variables' domain sizes (the leaves of an unpropagated tree below it).
+std::int64_t subtreeEstimate(const SearchSpace& space) {
+  double bits = 0;
+  for (std::int32_t x = 0; x < space.varCount(); ++x) {
+    const std::int32_t size = space.var(x).size();
+    if (size > 1) bits += std::log2(static_cast<double>(size));
+  }
+  return std::llround(bits * kEstimateUnit);
+}
+
+}  // namespace
+
 Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const StopRequest* stop)
-    : path_(48), paths_(0), starts_(16), stop_(stop) {
+    : path_(48), paths_(0), starts_(16), open_(16), stop_(stop) {
   VARNEL_ASSERT(target >= 1 && space.solver().depth() == 0);
   starts_.pushBack(0);
   const bool rootConsistent = space.posted() ? !space.rootFailed() : space.post();
@@ -21,37 +40,66 @@ Decomposition::Decomposition(SearchSpace& space, std::int32_t target, const Stop
     failures_ = 1;
     return;
   }
-  // Each pass re-walks the levels above its bound, so the bound jumps by as many levels as the
-  // last pass's growth says are missing (at least one, rounded down so as not to overshoot).
-  // Where the tree narrows with depth it may never hold `target` nodes at one level: once a pass
-  // brings no more nodes than the one before and the passes together have walked more than
-  // kWalkPerSubproblem nodes per subproblem asked for, more depth is not worth its cost.
+  // Each pass walks from the root and branches on every node whose estimate is above the bound,
+  // so the largest subtrees are split first and the subproblems come out of comparable size
+  // (a bound on depth leaves the right spine's nodes, x != v, x != w, ..., with most of the
+  // work). The next bound splits the pass's open leaves, largest first (and, below them, every
+  // node still above it): as many as the missing subproblems need if each brings as many as
+  // those the bound before split did, at least one. Since a split leaf may hide a tree of failures
+  // or of nodes still above the bound, a pass that walks more than the last whole pass plus four
+  // nodes per missing subproblem is cut short and walked again splitting half as many (a bound
+  // that splits only the largest leaves is never cut: they split once). Where the tree narrows with
+  // depth splitting may bring no more subproblems: once a pass brings no more than the one
+  // before and the passes together have walked more than kWalkPerSubproblem nodes per
+  // subproblem asked for, it is not worth its cost.
   constexpr std::uint64_t kWalkPerSubproblem = 4;
   std::uint64_t walked = 0;
   std::int32_t previous = 0;
-  for (std::int32_t bound = 0;;) {
+  std::int64_t* estimates = nullptr;  // the open leaves' estimates of the last whole pass
+  std::int32_t open = 0;
+  std::int32_t split = 0;      // how many of them, the largest, the bound splits
+  std::int32_t splitLast = 0;  // how many the last whole pass's bound split (ties included)
+  std::int64_t lastWalk = 0;   // the last whole pass's nodes and subproblems
+  for (bound_ = INT64_MAX;;) {
     paths_.truncate(0);
     starts_.truncate(1);
+    open_.truncate(0);
     nodes_ = 0;
     failures_ = 0;
     maxDepth_ = 0;
-    deeper_ = false;
-    depth_ = bound;
-    walk(space, 0, bound);
+    overflow_ = false;
+    cap_ = split > 1 ? lastWalk + 4 * static_cast<std::int64_t>(target - previous) : INT64_MAX;
+    walk(space, 0);
     walked += nodes_ + static_cast<std::uint64_t>(count());
-    if (stopped_ || count() >= target || !deeper_) return;
-    if (count() <= previous && walked > kWalkPerSubproblem * static_cast<std::uint64_t>(target)) {
-      return;
+    if (overflow_) {
+      split /= 2;
+    } else {
+      if (stopped_ || count() >= target || open_.size() == 0) break;
+      if (count() <= previous && walked > kWalkPerSubproblem * static_cast<std::uint64_t>(target)) {
+        break;
+      }
+      // A split leaf brings on average as many subproblems as the last pass's did.
+      const std::int32_t missing = target - count();
+      split = missing;
+      if (splitLast > 0 && count() > previous) {
+        const double gain = static_cast<double>(count() - previous) / splitLast;
+        if (gain > 1) split = static_cast<std::int32_t>(std::ceil(missing / gain));
+      }
+      previous = count();
+      lastWalk = static_cast<std::int64_t>(nodes_) + count();
+      if (estimates != nullptr) freeArray(estimates, static_cast<std::uint64_t>(open));
+      open = open_.size();
+      split = std::min(split, open);
+      estimates = allocateArray<std::int64_t>(static_cast<std::uint64_t>(open));
+      std::copy(open_.data(), open_.data() + open, estimates);
     }
-    std::int32_t step = 1;
-    if (previous > 0 && count() > previous) {
-      const double growth = static_cast<double>(count()) / previous;
-      const double levels = std::log(static_cast<double>(target) / count()) / std::log(growth);
-      if (levels >= 2) step = static_cast<std::int32_t>(std::min(levels, 64.0));
-    }
-    previous = count();
-    bound += step;
+    std::nth_element(estimates, estimates + split - 1, estimates + open,
+                     std::greater<std::int64_t>());
+    bound_ = estimates[split - 1] - 1;
+    splitLast = static_cast<std::int32_t>(
+        std::count_if(estimates, estimates + open, [&](std::int64_t e) { return e > bound_; }));
   }
+  if (estimates != nullptr) freeArray(estimates, static_cast<std::uint64_t>(open));
 }
 
 void Decomposition::addSubproblem() {
@@ -60,10 +108,19 @@ void Decomposition::addSubproblem() {
 }
 
 // At a consistent node `depth` decisions below the root.
-void Decomposition::walk(SearchSpace& space, std::int32_t depth, std::int32_t bound) {
+void Decomposition::walk(SearchSpace& space, std::int32_t depth) {
+  if (static_cast<std::int64_t>(nodes_) + count() > cap_) {
+    overflow_ = true;
+    return;
+  }
   const std::int32_t x = space.selectVariable();
-  if (x < 0 || depth == bound) {
-    deeper_ = deeper_ || x >= 0;
+  if (x < 0) {
+    addSubproblem();
+    return;
+  }
+  const std::int64_t estimate = subtreeEstimate(space);
+  if (estimate <= bound_) {
+    open_.pushBack(estimate);
     addSubproblem();
     return;
   }
@@ -82,14 +139,14 @@ void Decomposition::walk(SearchSpace& space, std::int32_t depth, std::int32_t bo
     path_.pushBack(equal ? 1 : 0);
     if (depth + 1 > maxDepth_) maxDepth_ = depth + 1;
     if (space.propagate()) {
-      walk(space, depth + 1, bound);
+      walk(space, depth + 1);
     } else {
       ++nodes_;
       ++failures_;
     }
     path_.truncate(path_.size() - 3);
     solver.popRestorationPoint();
-    if (stopped_) return;
+    if (stopped_ || overflow_) return;
   }
 }
 

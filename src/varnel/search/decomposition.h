@@ -24,15 +24,17 @@ struct PathDecision {
 
 class Decomposition : public Reversible {
  public:
-  // Walks the top of `space`'s tree with depthFirstSearch's branching, one level deeper at a
-  // time (each pass from the root, so that every node is propagated as the search would), until
-  // the deepest level holds at least `target` consistent nodes or the tree has no deeper level.
-  // The subproblems are the consistent nodes of the last pass that it did not branch on, in the
-  // depth-first order of the one-thread search, so that subproblem after subproblem walks that
-  // search's tree: their counts add up to its counts. Nodes proved inconsistent on the way are
-  // failures of the decomposition. Polls `stop` (may be null) at every node; a set request ends
-  // the walk with stopped() true. Posts the space if needed; leaves it at its root.
-  // Precondition: target >= 1; no restoration point open on the space's solver.
+  // Walks the top of `space`'s tree with depthFirstSearch's branching, splitting the nodes with
+  // the largest estimated subtrees (log2 of the product of the unassigned domain sizes) first,
+  // in passes from the root that lower the estimate a node needs to be split (so that every node
+  // is propagated as the search would), until the walk leaves at least `target` consistent nodes
+  // or none of them can branch. The subproblems are the consistent nodes of the last pass that it
+  // did not branch on, in the depth-first order of the one-thread search, so that subproblem
+  // after subproblem walks that search's tree: their counts add up to its counts. Nodes proved
+  // inconsistent on the way are failures of the decomposition. Polls `stop` (may be null) at
+  // every node; a set request ends the walk with stopped() true. Posts the space if needed;
+  // leaves it at its root. Precondition: target >= 1; no restoration point open on the space's
+  // solver.
   Decomposition(SearchSpace& space, std::int32_t target, const StopRequest* stop);
   ~Decomposition() override = default;
 
@@ -43,8 +45,6 @@ class Decomposition : public Reversible {
   // counted by their searches), and the inconsistent ones among them.
   std::uint64_t nodes() const { return nodes_; }
   std::uint64_t failures() const { return failures_; }
-  // The depth of its last pass: every subproblem's path is at most this long.
-  std::int32_t depth() const { return depth_; }
   // The deepest node it propagated below the root (the search's maxDepth of those nodes).
   std::int32_t maxDepth() const { return maxDepth_; }
   bool stopped() const { return stopped_; }
@@ -55,18 +55,20 @@ class Decomposition : public Reversible {
   bool enter(SearchSpace& space, std::int32_t k) const;
 
  private:
-  void walk(SearchSpace& space, std::int32_t depth, std::int32_t bound);
+  void walk(SearchSpace& space, std::int32_t depth);
   void addSubproblem();
 
   SuccessionInt path_;    // the current path, three ints per decision
   SuccessionInt paths_;   // every subproblem's path, side by side
   SuccessionInt starts_;  // where each path starts in paths_, then the end
+  SuccessionInt64 open_;  // the estimates of the pass's subproblems that could branch
   const StopRequest* stop_;
   std::uint64_t nodes_ = 0;
   std::uint64_t failures_ = 0;
-  std::int32_t depth_ = 0;
+  std::int64_t bound_ = 0;  // the pass branches on nodes whose estimate is above it
   std::int32_t maxDepth_ = 0;
-  bool deeper_ = false;  // the last pass left a node at its bound that could branch
+  std::int64_t cap_ = 0;   // a pass that walks more nodes and subproblems is cut short
+  bool overflow_ = false;  // the pass was cut short
   bool stopped_ = false;
 };
 
