@@ -26,8 +26,8 @@
 #include "solve/solve_output.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/search/dfs.h"
-#include "varnel/search/instance_io.h"
-#include "varnel/search/rb_instance.h"
+#include "varnel/search/model/instance_io.h"
+#include "varnel/search/model/rb_instance.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/tuple_table.h"
 

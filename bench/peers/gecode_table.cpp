@@ -24,7 +24,7 @@
 #include "str2_table.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
-#include "varnel/search/compact_table_rev.h"
+#include "varnel/search/propagators/compact_table_rev.h"
 #include "varnel/table/gac4r_table_ct.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/table_reduction.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "varnel/search/compact_table_rev.h"
-#include "varnel/search/csp_instance.h"
+#include "varnel/search/propagators/compact_table_rev.h"
+#include "varnel/search/model/csp_instance.h"
 #include "varnel/search/decomposition.h"
 #include "varnel/search/dfs.h"
 

@@ -30,8 +30,8 @@
 #include "varnel/platform/standard_output.h"
 #include "varnel/search/decomposition.h"
 #include "varnel/search/dfs.h"
-#include "varnel/search/instance_io.h"
-#include "varnel/search/rb_instance.h"
+#include "varnel/search/model/instance_io.h"
+#include "varnel/search/model/rb_instance.h"
 #include "varnel/search/search_bytes.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/table_bytes.h"
@@ -299,7 +299,7 @@ std::string valuesJson(const std::vector<std::int64_t>& values) {
 void printSolutions(SolveOutput& out, const CspInstance& instance, const SolveOptions& o,
                     const std::vector<std::vector<std::int64_t>>& solutions) {
   for (std::size_t k = 0; k < solutions.size(); ++k) {
-    const std::int32_t violated = instance.firstViolatedTable(solutions[k].data());
+    const std::int32_t violated = instance.firstViolatedConstraint(solutions[k].data());
     if (violated >= 0) {
       std::cout.flush();
       std::cerr << "Error: solution " << k + 1 << " (" << valuesText(solutions[k])

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "varnel/search/instance_io.h"
+#include "varnel/search/model/instance_io.h"
 
 namespace varnel::solve {
 namespace {

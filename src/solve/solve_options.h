@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "varnel/search/rb_instance.h"
+#include "varnel/search/model/rb_instance.h"
 
 namespace varnel::solve {
 

@@ -7,7 +7,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "varnel/memory/pooled.h"
-#include "varnel/search/instance_io.h"
+#include "varnel/search/model/instance_io.h"
 
 using namespace varnel;
 

@@ -13,8 +13,8 @@
 #include "driver/run_bench.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/platform.h"
-#include "varnel/search/instance_io.h"
-#include "varnel/search/rb_instance.h"
+#include "varnel/search/model/instance_io.h"
+#include "varnel/search/model/rb_instance.h"
 #include "varnel/search/search_bytes.h"
 #include "varnel/version.h"
 

@@ -17,7 +17,7 @@
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/search/dfs.h"
-#include "varnel/search/rb_instance.h"
+#include "varnel/search/model/rb_instance.h"
 
 namespace varnel::testing {
 namespace {

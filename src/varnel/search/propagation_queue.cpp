@@ -2,8 +2,8 @@
 #include "varnel/search/propagation_queue.h"
 
 #include "varnel/memory/arrays.h"
-#include "varnel/search/compact_table_rev.h"
-#include "varnel/search/table_ct_rev.h"
+#include "varnel/search/propagators/compact_table_rev.h"
+#include "varnel/search/propagators/table_ct_rev.h"
 
 namespace varnel {
 

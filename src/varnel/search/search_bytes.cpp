@@ -8,7 +8,7 @@
 #include <bit>
 
 #include "varnel/memory/allocator.h"
-#include "varnel/search/compact_table_rev.h"
+#include "varnel/search/propagators/compact_table_rev.h"
 #include "varnel/search/search_space.h"
 
 namespace varnel {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "varnel/memory/byte_count.h"
-#include "varnel/search/csp_instance.h"
-#include "varnel/search/rb_instance.h"
+#include "varnel/search/model/csp_instance.h"
+#include "varnel/search/model/rb_instance.h"
 
 namespace varnel {
 

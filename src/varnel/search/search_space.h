@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "varnel/search/compact_table_rev.h"
-#include "varnel/search/csp_instance.h"
+#include "varnel/search/propagators/compact_table_rev.h"
+#include "varnel/search/model/csp_instance.h"
 #include "varnel/search/int_var.h"
 #include "varnel/search/propagation_queue.h"
-#include "varnel/search/table_ct_rev.h"
+#include "varnel/search/propagators/table_ct_rev.h"
 #include "varnel/solver/reversible.h"
 #include "varnel/solver/solver.h"
 

@@ -1,5 +1,5 @@
 // Storage of an instance, all of it in the building thread's pools.
-#include "varnel/search/csp_instance.h"
+#include "varnel/search/model/csp_instance.h"
 
 #include <algorithm>
 
@@ -27,7 +27,7 @@ CspInstance::CspInstance(std::int32_t varCount)
 CspInstance::~CspInstance() {
   for (std::int32_t c = 0; c < constraintCount_; ++c) {
     const Table& t = constraints_[c];
-    freeArray(t.tuples, std::uint64_t(t.arity) * std::uint64_t(t.numTuples));
+    if (t.tuples != nullptr) freeArray(t.tuples, std::uint64_t(t.arity) * std::uint64_t(t.numTuples));
     freeArray(t.scope, static_cast<std::uint64_t>(t.arity));
   }
   freeArray(constraints_, std::uint64_t(constraintCapacity_) * sizeof(Table), 1);
@@ -46,8 +46,8 @@ void CspInstance::setDomain(std::int32_t x, const std::int64_t* values, std::int
   domainSizes_[x] = count;
 }
 
-void CspInstance::addConstraint(const std::int32_t* scope, std::int32_t arity,
-                                const std::int32_t* tuples, std::int32_t numTuples) {
+CspInstance::Table& CspInstance::appendConstraint(ConstraintKind kind, const std::int32_t* scope,
+                                                  std::int32_t arity) {
   if (constraintCount_ == constraintCapacity_) {
     const std::int32_t capacity = constraintCapacity_ > 0 ? 2 * constraintCapacity_ : 4;
     auto* grown = static_cast<Table*>(allocateArray(std::uint64_t(capacity) * sizeof(Table), 1));
@@ -57,16 +57,43 @@ void CspInstance::addConstraint(const std::int32_t* scope, std::int32_t arity,
     constraintCapacity_ = capacity;
   }
   Table& t = constraints_[constraintCount_++];
+  t.kind = kind;
   t.arity = arity;
-  t.numTuples = numTuples;
+  t.numTuples = 0;
+  t.lists = 1;
+  t.stars = false;
+  t.tuples = nullptr;
   t.scope = allocateArray<std::int32_t>(static_cast<std::uint64_t>(arity));
   std::copy_n(scope, arity, t.scope);
+  return t;
+}
+
+void CspInstance::addTable(ConstraintKind kind, const std::int32_t* scope, std::int32_t arity,
+                           const std::int32_t* tuples, std::int32_t numTuples) {
+  VARNEL_ASSERT(kind != ConstraintKind::kAllDifferent);
+  Table& t = appendConstraint(kind, scope, arity);
+  t.numTuples = numTuples;
   const std::uint64_t entries = std::uint64_t(arity) * std::uint64_t(numTuples);
   t.tuples = allocateArray<std::int32_t>(entries);
   std::copy_n(tuples, entries, t.tuples);
   for (std::uint64_t k = 0; k < entries; ++k) {
-    VARNEL_ASSERT(tuples[k] >= 0 && tuples[k] < domainSizes_[scope[k % arity]]);
+    VARNEL_ASSERT(tuples[k] == kStar || (tuples[k] >= 0 && tuples[k] < domainSizes_[scope[k % arity]]));
+    t.stars |= tuples[k] == kStar;
   }
+}
+
+void CspInstance::addAllDifferent(const std::int32_t* vars, std::int32_t listLength,
+                                  std::int32_t listCount) {
+  VARNEL_ASSERT(listLength >= 1 && listCount >= 1);
+  Table& t = appendConstraint(ConstraintKind::kAllDifferent, vars, listLength * listCount);
+  t.lists = listCount;
+}
+
+bool CspInstance::onlyPositiveTables() const {
+  for (std::int32_t c = 0; c < constraintCount_; ++c) {
+    if (constraints_[c].kind != ConstraintKind::kSupports || constraints_[c].stars) return false;
+  }
+  return true;
 }
 
 std::int64_t CspInstance::totalTuples() const {
@@ -81,23 +108,46 @@ CspInstance* copyInstance(const CspInstance& from) {
     copy->setDomain(x, from.values(x), from.domainSize(x));
   }
   for (std::int32_t c = 0; c < from.constraintCount(); ++c) {
-    copy->addConstraint(from.scope(c), from.arity(c), from.tuples(c), from.tupleCount(c));
+    if (from.isTable(c)) {
+      copy->addTable(from.kind(c), from.scope(c), from.arity(c), from.tuples(c), from.tupleCount(c));
+    } else {
+      copy->addAllDifferent(from.scope(c), from.listLength(c), from.listCount(c));
+    }
   }
   return copy;
 }
 
-std::int32_t CspInstance::firstViolatedTable(const std::int64_t* values) const {
-  for (std::int32_t c = 0; c < constraintCount_; ++c) {
-    const Table& t = constraints_[c];
-    bool allowed = false;
-    for (std::int32_t r = 0; r < t.numTuples && !allowed; ++r) {
-      const std::int32_t* row = t.tuples + std::int64_t(r) * t.arity;
-      allowed = true;
-      for (std::int32_t i = 0; i < t.arity && allowed; ++i) {
-        allowed = domains_[t.scope[i]][row[i]] == values[t.scope[i]];
+bool CspInstance::allows(std::int32_t c, const std::int64_t* values) const {
+  const Table& t = constraints_[c];
+  if (t.kind == ConstraintKind::kAllDifferent) {
+    // One list of n variables is n lists of one variable each.
+    const std::int32_t lists = t.lists == 1 ? t.arity : t.lists;
+    const std::int32_t length = t.arity / lists;
+    for (std::int32_t a = 0; a < lists; ++a) {
+      for (std::int32_t b = a + 1; b < lists; ++b) {
+        bool same = true;
+        for (std::int32_t i = 0; i < length && same; ++i) {
+          same = values[t.scope[a * length + i]] == values[t.scope[b * length + i]];
+        }
+        if (same) return false;
       }
     }
-    if (!allowed) return c;
+    return true;
+  }
+  bool matched = false;
+  for (std::int32_t r = 0; r < t.numTuples && !matched; ++r) {
+    const std::int32_t* row = t.tuples + std::int64_t(r) * t.arity;
+    matched = true;
+    for (std::int32_t i = 0; i < t.arity && matched; ++i) {
+      matched = row[i] == kStar || domains_[t.scope[i]][row[i]] == values[t.scope[i]];
+    }
+  }
+  return matched == (t.kind == ConstraintKind::kSupports);
+}
+
+std::int32_t CspInstance::firstViolatedConstraint(const std::int64_t* values) const {
+  for (std::int32_t c = 0; c < constraintCount_; ++c) {
+    if (!allows(c, values)) return c;
   }
   return -1;
 }

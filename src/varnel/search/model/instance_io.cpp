@@ -1,7 +1,7 @@
 // Reading and writing the instance format. The reader goes field by field straight from the
 // stream's buffer, keeps the number of the line it is on, and stops at the first problem; it
 // never holds more than one field and the arrays the lines so far have filled.
-#include "varnel/search/instance_io.h"
+#include "varnel/search/model/instance_io.h"
 
 #include <algorithm>
 #include <charconv>

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "varnel/search/csp_instance.h"
+#include "varnel/search/model/csp_instance.h"
 #include "varnel/search/search_bytes.h"
 
 namespace varnel {

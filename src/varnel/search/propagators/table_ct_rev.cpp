@@ -1,6 +1,6 @@
 // The cold and the larger parts of TableCtRev: building its buckets, the first filling, the
 // collection of pending values, the reset and the gathering over several positions.
-#include "varnel/search/table_ct_rev.h"
+#include "varnel/search/propagators/table_ct_rev.h"
 
 #include "varnel/memory/arrays.h"
 

@@ -1,6 +1,6 @@
 // Model RB generation: scopes by a partial Fisher-Yates shuffle of the variables, tables by a
 // partial shuffle of the d^k tuple codes, every draw from nextRandom.
-#include "varnel/search/rb_instance.h"
+#include "varnel/search/model/rb_instance.h"
 
 #include <algorithm>
 #include <cmath>

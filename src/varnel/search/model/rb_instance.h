@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "varnel/search/csp_instance.h"
+#include "varnel/search/model/csp_instance.h"
 #include "varnel/table/tuple_table.h"
 
 namespace varnel {

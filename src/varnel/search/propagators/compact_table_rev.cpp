@@ -1,10 +1,10 @@
 // The cold parts of Compact-Table: the support masks of a table and of an instance, a
 // constraint's storage and its first filtering.
-#include "varnel/search/compact_table_rev.h"
+#include "varnel/search/propagators/compact_table_rev.h"
 
 #include "varnel/memory/arrays.h"
 #include "varnel/memory/pooled.h"
-#include "varnel/search/csp_instance.h"
+#include "varnel/search/model/csp_instance.h"
 
 namespace varnel {
 
