@@ -79,7 +79,8 @@ ByteCount allocatorRecordBytes() {
 // --- Checks -----------------------------------------------------------------------------------
 
 MachineLimits currentMachineLimits() {
-  return {platform::totalPhysicalMemory(), platform::maxThreadCount()};
+  const platform::MemoryLimit limit = platform::processMemoryLimit();
+  return {platform::totalPhysicalMemory(), platform::maxThreadCount(), limit.bytes, limit.what};
 }
 
 Refusal checkRunLimits(const RunParameters& p, const MachineLimits& machine) {
@@ -103,6 +104,11 @@ Refusal checkRunLimits(const RunParameters& p, const MachineLimits& machine) {
     total = suiteBytes(p.numThreads);
   }
 
+  const bool limitBelowMemory =
+      machine.physicalMemory == 0 || machine.processLimit < machine.physicalMemory;
+  if (limitBelowMemory && total.exceeds(machine.processLimit)) {
+    return {1, neededAboveProcessLimit(total, machine.processLimit, machine.processLimitName)};
+  }
   if (machine.physicalMemory != 0 && total.exceeds(machine.physicalMemory)) {
     return {1, neededAbovePhysicalMemory(total, machine.physicalMemory)};
   }

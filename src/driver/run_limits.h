@@ -26,6 +26,11 @@ ByteCount allocatorRecordBytes();
 struct MachineLimits {
   std::uint64_t physicalMemory;  // total physical memory in bytes; 0 when unknown (not checked)
   std::uint64_t maxThreads;      // threads that may exist at once; UINT64_MAX when unlimited
+  // A limit the process is under (resource limit, control group, job object), and its name;
+  // UINT64_MAX when none. A run is checked against the smaller of it and physical memory; the
+  // budgets of split memory still divide physical memory.
+  std::uint64_t processLimit = UINT64_MAX;
+  const char* processLimitName = "";
 };
 
 // This machine's limits, from the platform layer.
@@ -38,7 +43,7 @@ struct Refusal {
 };
 
 // Checks a run whose arguments passed invalidParameterMessage, in this order: its resident need
-// against physical memory (exit 1), with mem > 0 each worker's carved need against its budget
+// against physical memory or the process's smaller limit (exit 1), with mem > 0 each worker's carved need against its budget
 // (exit 1), then its thread count against the system's limit (exit 3).
 Refusal checkRunLimits(const RunParameters& parameters, const MachineLimits& machine);
 

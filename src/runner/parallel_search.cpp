@@ -118,9 +118,17 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
 
   // The decomposition's nodes count against the limit first; it never stops for it.
   NodeBudget budget(0);
+  if (options.progress != nullptr) {
+    options.progress->nodes.fetch_add(decomposition->nodes(), std::memory_order_relaxed);
+    options.progress->failures.fetch_add(decomposition->failures(), std::memory_order_relaxed);
+  }
+  if (options.subproblemCount != nullptr) {
+    options.subproblemCount->store(result.subproblems, std::memory_order_relaxed);
+  }
   SearchOptions search;
   search.allSolutions = options.allSolutions;
   search.stop = stop;
+  search.progress = options.progress;
   if (options.nodeLimit != 0) {
     const std::uint64_t used = decomposition->nodes();
     budget.giveBack(options.nodeLimit > used ? options.nodeLimit - used : 0);

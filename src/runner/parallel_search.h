@@ -4,6 +4,7 @@
 // subproblems from a shared cursor until none is left or the search is stopped.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct ParallelSearchOptions {
   std::int32_t keepSolutions = 0;  // solutions each worker keeps (values, in variable order)
   // The instance's support masks: every space runs Compact-Table; null: GAC-4R.
   const InstanceSupportMasks* masks = nullptr;
+  // When set, the decomposition's counts and every worker's are added to it as they go, and
+  // subproblemCount is stored once the decomposition is made (progress lines).
+  SearchProgress* progress = nullptr;
+  std::atomic<std::int32_t>* subproblemCount = nullptr;
 };
 
 struct WorkerResult {

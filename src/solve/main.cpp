@@ -19,6 +19,7 @@
 #include "runner/parallel_search.h"
 #include "runner/report.h"
 #include "runner/runner.h"
+#include "solve/progress_line.h"
 #include "solve/solve_options.h"
 #include "solve/solve_output.h"
 #include "varnel/memory/allocator.h"
@@ -50,6 +51,10 @@ constexpr int kExitBadSolution = 6;
 // set it, and with --parallel the first solution. Static, because a signal handler may store
 // into it until the process ends.
 StopRequest stopRequest;
+// What the searches have done so far, for the progress line; the parallel search's subproblem
+// count once its decomposition is made.
+SearchProgress searchProgress;
+std::atomic<std::int32_t> subproblemTotal{0};
 
 void requestTimeLimitStop(void*) { stopRequest.request(StopReason::kTimeLimit); }
 
@@ -156,11 +161,13 @@ class MemoryCheck {
       : spaces_(static_cast<std::uint64_t>(workerCount(o))),
         budget_(o.splitMem ? roundUpToWord(runner::perThreadBudget(workerCount(o), true)) : 0),
         physical_(platform::totalPhysicalMemory()),
+        limit_(platform::processMemoryLimit()),
         compactTable_(o.compactTable) {}
   // The "no more memory" line, or empty when the run fits.
   std::string refusal(InstanceShape shape, const ByteCount& buildScratch) const {
     shape.compactTable = compactTable_;
-    return searchMemoryRefusal(shape, buildScratch, spaces_, budget_, physical_);
+    return searchMemoryRefusal(shape, buildScratch, spaces_, budget_, physical_, limit_.bytes,
+                               limit_.what);
   }
   void exitIfRefused(const InstanceShape& shape, const ByteCount& buildScratch) const {
     const std::string message = refusal(shape, buildScratch);
@@ -177,6 +184,7 @@ class MemoryCheck {
   std::uint64_t spaces_;
   std::uint64_t budget_;
   std::uint64_t physical_;
+  platform::MemoryLimit limit_;  // resource limits, control group: the smallest
   bool compactTable_;  // the spaces' propagator: Compact-Table, with its shared support masks
 };
 
@@ -365,7 +373,8 @@ void writeSubproblems(const CspInstance& instance, const InstanceSupportMasks* m
 
 // The parallel search's lines: workers, subproblems, the one-thread lines, then each worker.
 int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks,
-                  const SolveOptions& o, std::int64_t frequency, SolveOutput& out) {
+                  const SolveOptions& o, std::int64_t frequency, SolveOutput& out,
+                  ProgressLine& progress) {
   runner::ParallelSearchOptions p;
   p.masks = masks;
   p.allSolutions = o.allSolutions;
@@ -375,7 +384,10 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   p.subproblems = o.subproblems;
   p.splitMem = o.splitMem;
   p.keepSolutions = o.printSolutions;
+  p.progress = &searchProgress;
+  p.subproblemCount = &subproblemTotal;
   const runner::ParallelSearchResult r = runner::parallelSearch(instance, p);
+  progress.stop();
   const std::int64_t decompositionMs = elapsedMilliseconds(0, r.decompositionTicks, frequency);
   out.field("workers", std::to_string(o.parallel), "workers", json::number(o.parallel));
   out.field("subproblems", std::to_string(r.subproblems), "subproblems",
@@ -492,6 +504,7 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::int64_t programStart = platform::counterNow();
   SolveOptions o;
   std::string error;
   if (!parseSolveOptions(argc, argv, &o, &error)) exitUsage(error);
@@ -549,6 +562,8 @@ int main(int argc, char** argv) {
     search.allSolutions = o.allSolutions;
     search.nodeLimit = o.nodeLimit;
     search.stop = &stopRequest;
+    // Copies of the search (--threads) each walk the whole tree: their counts would not add up.
+    if (o.threads == 0) search.progress = &searchProgress;
     const char* mode = o.allSolutions ? "all solutions" : "first solution";
     out.text(std::string("search: ") + mode + " node limit: " + std::to_string(o.nodeLimit));
     out.member("search", json::string(mode));
@@ -561,13 +576,22 @@ int main(int argc, char** argv) {
     out.member("propagator", json::string(masks != nullptr ? "ct" : "gac4r"));
     out.member("support_masks", json::number(masks != nullptr ? masks->bytes() : 0));
     const std::int64_t frequency = platform::counterFrequency();
+    const bool terminal = platform::standardErrorIsTerminal();
+    const double period = o.progress >= 0 ? o.progress : terminal ? 1.0 : 0.0;
+    ProgressLine progress(period, terminal, programStart, &searchProgress,
+                          o.parallel > 0 ? &subproblemTotal : nullptr);
+    if (period > 0 && o.threads == 0 && !progress.start()) {
+      std::cerr << "Error: the system refused the thread of the progress line" << std::endl;
+      return kExitThreadRefused;
+    }
     if (o.parallel > 0) {
-      code = solveParallel(*instance, masks, o, frequency, out);
+      code = solveParallel(*instance, masks, o, frequency, out, progress);
     } else if (o.threads > 0) {
       code = solveCopies(*instance, masks, o, search, frequency, out);
     } else {
       const SolveRun run =
           solveOnce(*instance, masks, search, o.allSolutions ? std::size_t(o.printSolutions) : 1);
+      progress.stop();
       printRun(out, run.stats, run.ticks, frequency);
       const std::uint64_t memory = memoryConsumption(currentAllocator());
       out.field("memory", std::to_string(memory) + " bytes", "memory", json::number(memory));

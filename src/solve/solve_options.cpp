@@ -1,4 +1,6 @@
-// Parsing varnel-solve's options: "--name value" or "--name=value", every number checked whole.
+// Parsing varnel-solve's options: "--name value" or "--name=value", every number checked whole
+// by one rule: plain decimal digits, no sign, no blanks, no base prefix; a decimal option also
+// takes one fraction and an exponent (0.25, 1e9).
 #include "solve/solve_options.h"
 
 #include <algorithm>
@@ -12,7 +14,33 @@
 namespace varnel::solve {
 namespace {
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Digits, then for a decimal an optional fraction and exponent: the whole of `text`.
+bool isNumberText(std::string_view text, bool decimal) {
+  std::size_t k = 0;
+  const auto digits = [&]() {
+    const std::size_t from = k;
+    while (k < text.size() && isDigit(text[k])) ++k;
+    return k - from;
+  };
+  std::size_t whole = digits();
+  if (!decimal) return whole > 0 && k == text.size();
+  if (k < text.size() && text[k] == '.') {
+    ++k;
+    whole += digits();
+  }
+  if (whole == 0) return false;
+  if (k < text.size() && (text[k] == 'e' || text[k] == 'E')) {
+    ++k;
+    if (k < text.size() && (text[k] == '+' || text[k] == '-')) ++k;
+    if (digits() == 0) return false;
+  }
+  return k == text.size();
+}
+
 bool parseInt(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t* out) {
+  if (!isNumberText(text, false)) return false;
   std::int64_t value = 0;
   const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || ptr != text.data() + text.size() || value < low || value > high) {
@@ -23,6 +51,7 @@ bool parseInt(std::string_view text, std::int64_t low, std::int64_t high, std::i
 }
 
 bool parseDouble(const std::string& text, double* out) {
+  if (!isNumberText(text, true)) return false;
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || end != text.c_str() + text.size()) return false;
@@ -83,12 +112,25 @@ The search:
                       stopped: time limit
   --json              one JSON object on standard output with every field of the report, and
                       nothing else there (schema in docs/search.md)
+  --progress [S]      every S seconds (default 1, 0.01 to 1e6) a progress line on standard
+                      error: elapsed time, nodes, failures, solutions, nodes per second and,
+                      with --parallel, subproblems done of the total and an estimate of the
+                      time left; rewritten in place on a terminal, one line per report
+                      otherwise. On by default when standard error is a terminal (not with
+                      --threads, whose copies each walk the whole tree)
+  --no-progress       no progress line, even on a terminal
   --help              this text
   --version           the version
 
+Numbers are written in decimal digits alone: no sign, no blank, no base prefix; options taking
+seconds or a fraction also take a decimal point and an exponent (0.25, 1e9). An option may be
+given once.
+
 Before building anything, the instance and every worker's search space are counted from the
-options (or the file's counts as they are read): a run above physical memory, or a worker's
-space above its --split-mem budget, is refused at once.
+options (or the file's counts as they are read): a run above physical memory or above a smaller
+limit the process is under (ulimit -v or -d, the control group's memory limit, a Windows job's
+limit; the message names it), or a worker's space above its --split-mem budget, is refused at
+once. The --split-mem budgets still divide physical memory.
 
 Every run ends with complete: yes|no and stopped: exhausted, first solution, node limit, time
 limit or interrupted. SIGINT or SIGTERM (Ctrl-C or Ctrl-Break on Windows) stops the search at
@@ -116,6 +158,10 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       value = name.substr(equals + 1);
       name.resize(equals);
       hasValue = true;
+    }
+    if (std::find(o.given.begin(), o.given.end(), name) != o.given.end()) {
+      *error = "option " + name + " is given twice";
+      return false;
     }
     o.given.push_back(name);
     auto flag = [&]() {
@@ -212,6 +258,22 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
                  printableText(value) + "'";
         return false;
       }
+    } else if (name == "--progress") {
+      // The seconds are optional: taken from the next argument only when it is a number.
+      if (!hasValue && a + 1 < argc && isNumberText(argv[a + 1], true)) {
+        value = argv[++a];
+        hasValue = true;
+      }
+      o.progress = 1;
+      if (hasValue && (!parseDouble(value, &o.progress) || !(o.progress >= 0.01) ||
+                       !(o.progress <= 1e6))) {
+        *error = "option --progress expects seconds from 0.01 to 1e6, not '" +
+                 printableText(value) + "'";
+        return false;
+      }
+    } else if (name == "--no-progress") {
+      if (!flag()) return false;
+      o.progress = 0;
     } else if (name == "--instance") {
       if (!next()) return false;
       o.instanceFile = value;
@@ -273,6 +335,10 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     return false;
   }
   if (!validateSolveOptions(o, error)) return false;
+  if (o.progress > 0 && std::find(o.given.begin(), o.given.end(), "--no-progress") != o.given.end()) {
+    *error = "--progress and --no-progress exclude each other";
+    return false;
+  }
   if (o.instanceFile.empty() && !o.fromTable) {
     const std::string problem = rbParameterProblem(o.rb);
     if (!problem.empty()) {
@@ -311,7 +377,9 @@ bool validateSolveOptions(const SolveOptions& o, std::string* error) {
   }
   const RbParameters& p = o.rb;
   if (p.arity > p.vars) {
-    *error = "--arity " + std::to_string(p.arity) + " is above --vars " + std::to_string(p.vars);
+    *error = (given("--arity") ? "--arity " : "the default --arity ") + std::to_string(p.arity) +
+             " is above --vars " + std::to_string(p.vars) +
+             (given("--arity") ? "" : " (give --arity 1)");
     return false;
   }
   // d^k exactly while it stays within 64 bits, which covers every value near the limit.

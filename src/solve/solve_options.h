@@ -29,6 +29,9 @@ struct SolveOptions {
   std::int32_t printSolutions = 0;  // --print-solutions: with --all, print the first N
   double timeLimit = 0;             // --time-limit: wall-clock seconds; 0: none
   bool json = false;                // --json: one JSON object instead of the text lines
+  // --progress [S] / --no-progress: seconds between progress reports on standard error; 0: none;
+  // -1 (neither given): 1 when standard error is a terminal, else none.
+  double progress = -1;
   bool help = false;
   bool version = false;            // --version
   std::vector<std::string> given;  // every option named on the command line, in order

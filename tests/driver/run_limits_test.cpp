@@ -97,10 +97,16 @@ TEST(RunLimits, LargestArgumentsRunOrAreRefusedAtOnceUnderACappedAddressSpace) {
                                    {1, 1, 0, 10, 2147483647, 10},   {1, 1, 0, 2147483647, 10, 10},
                                    {1, 2147483647, 0, 1, 1, 1},     {0, 2147483647, 0, 10, 500, 10},
                                    {1, 1, 1, 10, 2147483647, 10}};
+  // The child runs under ulimit -v: what does not fit in that cap must be refused at once, in
+  // the cap's words, rather than grow until the heap refuses it.
+  constexpr std::uint64_t kCap = std::uint64_t(1) << 30;
+  MachineLimits capped = currentMachineLimits();
+  if (kCap < capped.processLimit) capped = {capped.physicalMemory, capped.maxThreads, kCap,
+                                            "address-space limit (ulimit -v)"};
   for (const RunParameters& parameters : largest) {
     const std::string arguments = argumentsOf(parameters);
-    const Refusal expected = checkRunLimits(parameters, currentMachineLimits());
-    const varnel::testing::BenchRun run = varnel::testing::runBench(arguments, 1u << 30);
+    const Refusal expected = checkRunLimits(parameters, capped);
+    const varnel::testing::BenchRun run = varnel::testing::runBench(arguments, kCap);
     EXPECT_EQ(run.exitCode, expected.exitCode) << arguments << ": " << run.err;
     EXPECT_EQ(run.err, expected.exitCode == 0 ? "" : expected.message + "\n") << arguments;
     EXPECT_EQ(run.lines().size() == 1, expected.exitCode != 0)

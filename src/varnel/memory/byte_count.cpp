@@ -48,6 +48,17 @@ std::string neededAbovePhysicalMemory(const ByteCount& need, std::uint64_t physi
          std::to_string(physicalMemory) + " bytes of physical memory";
 }
 
+std::string neededAboveProcessLimit(const ByteCount& need, std::uint64_t bytes, const char* limit) {
+  const std::string digits = std::to_string(bytes);
+  std::string grouped;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) grouped += ',';
+    grouped += digits[k];
+  }
+  return "Error: no more memory: " + need.toString() + " bytes needed by this run, above the " +
+         grouped + "-byte " + limit;
+}
+
 std::string neededAboveWorkerBudget(const ByteCount& need, std::uint64_t budget) {
   return "Error: no more memory: " + need.toString() +
          " bytes needed by each worker, above its budget of " + std::to_string(budget) + " bytes";

@@ -66,6 +66,10 @@ ByteCount objectBytes(Measure m) {
 // The refusals, in the words of the library's out-of-memory line:
 // "Error: no more memory: N bytes needed by this run, above the P bytes of physical memory".
 std::string neededAbovePhysicalMemory(const ByteCount& need, std::uint64_t physicalMemory);
+// "Error: no more memory: N bytes needed by this run, above the L-byte address-space limit
+// (ulimit -v)": a limit the process is under, below physical memory; `limit` names it
+// (platform::MemoryLimit::what), L is written with thousands separators.
+std::string neededAboveProcessLimit(const ByteCount& need, std::uint64_t bytes, const char* limit);
 // "Error: no more memory: N bytes needed by each worker, above its budget of B bytes".
 std::string neededAboveWorkerBudget(const ByteCount& need, std::uint64_t budget);
 

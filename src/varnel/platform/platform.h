@@ -53,6 +53,20 @@ std::int64_t counterNow();
 // Total physical memory of the machine in bytes (0 when the system cannot tell). Thread-safe.
 std::uint64_t totalPhysicalMemory();
 
+// The smallest limit on the memory this process may use, and where it comes from: the address
+// space and data segment limits (RLIMIT_AS, RLIMIT_DATA) and the control group's limit (cgroup v2
+// memory.max, v1 memory.limit_in_bytes) on POSIX systems, the job object's process or job
+// memory limit on Windows. bytes is UINT64_MAX, and what empty, when none is set. Thread-safe.
+struct MemoryLimit {
+  std::uint64_t bytes = UINT64_MAX;
+  const char* what = "";  // e.g. "address-space limit (ulimit -v)"
+};
+MemoryLimit processMemoryLimit();
+
+// True when standard error is a terminal (a console on Windows): progress can then rewrite one
+// line in place. Thread-safe.
+bool standardErrorIsTerminal();
+
 // --- Alarm ----------------------------------------------------------------------------------
 // A one-shot timer on a thread of its own, for limits that must hold however long each step of
 // the work takes between two checks of a flag.
@@ -62,10 +76,13 @@ struct Alarm {
 };
 
 // Calls fire(context) once, on the alarm's own thread, `seconds` of wall-clock time from now,
-// unless cancelAlarm comes first. fire must be thread-safe against the code it interrupts (it
-// typically sets an atomic flag). False, with `out` left empty, when the system refuses the
-// thread. Precondition: seconds >= 0.
-bool startAlarm(double seconds, void (*fire)(void* context), void* context, Alarm* out);
+// unless cancelAlarm comes first; with `period` > 0, again every `period` seconds after that
+// (deadlines do not drift with fire's own time) until cancelAlarm. fire must be thread-safe
+// against the code it interrupts (it typically sets an atomic flag or reads counters). False,
+// with `out` left empty, when the system refuses the thread. Precondition: seconds >= 0,
+// period >= 0.
+bool startAlarm(double seconds, void (*fire)(void* context), void* context, Alarm* out,
+                double period = 0);
 
 // Cancels the alarm if it has not fired and waits for its thread to end: once this returns,
 // fire is not running and never will. Precondition: started and not yet cancelled.

@@ -188,6 +188,9 @@ SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& deco
     total.solutions += s.solutions;
     const std::int32_t depth = decomposition.pathLength(k) + s.maxDepth;
     if (depth > total.maxDepth) total.maxDepth = depth;
+    if (options.progress != nullptr && s.complete) {
+      options.progress->subproblems.fetch_add(1, std::memory_order_relaxed);
+    }
     if (records != nullptr) {
       records[k].nodes = s.nodes;
       records[k].solutions = s.solutions;

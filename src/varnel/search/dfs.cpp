@@ -68,6 +68,23 @@ class Allowance {
   std::uint64_t left_;
 };
 
+// Adds what a search counted since the last time to its progress counters.
+class ProgressPublisher {
+ public:
+  explicit ProgressPublisher(SearchProgress* progress) : progress_(progress) {}
+  void publish(const SearchStatistics& s) {
+    if (progress_ == nullptr) return;
+    progress_->nodes.fetch_add(s.nodes - done_.nodes, std::memory_order_relaxed);
+    progress_->failures.fetch_add(s.failures - done_.failures, std::memory_order_relaxed);
+    progress_->solutions.fetch_add(s.solutions - done_.solutions, std::memory_order_relaxed);
+    done_ = s;
+  }
+
+ private:
+  SearchProgress* progress_;
+  SearchStatistics done_;
+};
+
 }  // namespace
 
 bool StopRequest::request(StopReason reason) {
@@ -97,13 +114,15 @@ SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& optio
     return stats;
   }
   DecisionStack stack;
+  ProgressPublisher publisher(options.progress);
 
   stats.nodes = 1;
   bool consistent = space.posted() ? !space.rootFailed() && space.propagate() : space.post();
   // The root's point holds the root's decision; the root's own propagation is never undone.
   solver.pushRestorationPoint();
-  // Before every node: another thread's request, then the node limit.
+  // Before every node: progress now and then, another thread's request, then the node limit.
   auto mayOpenNode = [&]() {
+    if (stats.nodes % kProgressNodes == 0) [[unlikely]] publisher.publish(stats);
     if (options.stop != nullptr && options.stop->requested()) [[unlikely]] {
       stats.stopped = options.stop->reason();
       return false;
@@ -154,6 +173,7 @@ SearchStatistics depthFirstSearch(SearchSpace& space, const SearchOptions& optio
   }
   while (solver.depth() > baseDepth) solver.popRestorationPoint();
   stats.complete = stats.stopped == StopReason::kNone;
+  publisher.publish(stats);
   return stats;
 }
 

@@ -55,6 +55,18 @@ class NodeBudget {
   std::atomic<std::uint64_t> remaining_;
 };
 
+// Counts a search adds to as it goes, for a reporter on another thread (progress lines): relaxed
+// atomics on a cache line of their own, added to every kProgressNodes nodes and when a search
+// ends, so that the search pays one test per node. Several searches (the workers of one parallel
+// run) may add to one. Read them as a snapshot of about where the searches are.
+struct alignas(64) SearchProgress {
+  std::atomic<std::uint64_t> nodes{0};
+  std::atomic<std::uint64_t> failures{0};
+  std::atomic<std::uint64_t> solutions{0};
+  std::atomic<std::uint64_t> subproblems{0};  // subproblems searched to their end
+};
+inline constexpr std::uint64_t kProgressNodes = 4096;
+
 struct SearchOptions {
   bool allSolutions = false;    // false: stop at the first solution
   std::uint64_t nodeLimit = 0;  // stop once this many nodes were visited; 0: no limit
@@ -66,6 +78,8 @@ struct SearchOptions {
   StopRequest* stop = nullptr;
   // When set, nodes are taken from it instead of nodeLimit (a limit over several searches).
   NodeBudget* nodeBudget = nullptr;
+  // When set, the search adds its counts to it as it goes.
+  SearchProgress* progress = nullptr;
 };
 
 struct SearchStatistics {

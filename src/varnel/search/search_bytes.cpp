@@ -147,11 +147,15 @@ ByteCount supportMaskBytes(const InstanceShape& s, Measure m) {
 
 std::string searchMemoryRefusal(const InstanceShape& shape, const ByteCount& buildScratch,
                                 std::uint64_t spaces, std::uint64_t workerBudget,
-                                std::uint64_t physicalMemory) {
+                                std::uint64_t physicalMemory, std::uint64_t processLimit,
+                                const char* processLimitName) {
   const ByteCount allSpaces = spaceBytes(shape, Measure::resident) * (spaces > 0 ? spaces : 1);
   const ByteCount total = instanceBytes(shape, Measure::resident) +
                           supportMaskBytes(shape, Measure::resident) +
                           (buildScratch.exceeds(allSpaces) ? buildScratch : allSpaces);
+  if ((physicalMemory == 0 || processLimit < physicalMemory) && total.exceeds(processLimit)) {
+    return neededAboveProcessLimit(total, processLimit, processLimitName);
+  }
   if (physicalMemory != 0 && total.exceeds(physicalMemory)) {
     return neededAbovePhysicalMemory(total, physicalMemory);
   }

@@ -62,8 +62,12 @@ ByteCount supportMaskBytes(const InstanceShape& shape, Measure m);
 // the scratch is freed before any space exists) against `physicalMemory` (0: not checked);
 // then, when workerBudget > 0, one space against it. Empty when the run fits; otherwise the
 // "Error: no more memory: N bytes needed ..." line.
+// With `processLimit` below physicalMemory (physicalMemory 0: unknown), the run is checked
+// against that limit instead, and the refusal names it by `processLimitName`.
 std::string searchMemoryRefusal(const InstanceShape& shape, const ByteCount& buildScratch,
                                 std::uint64_t spaces, std::uint64_t workerBudget,
-                                std::uint64_t physicalMemory);
+                                std::uint64_t physicalMemory,
+                                std::uint64_t processLimit = UINT64_MAX,
+                                const char* processLimitName = "");
 
 }  // namespace varnel

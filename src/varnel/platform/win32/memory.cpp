@@ -1,4 +1,5 @@
-// Win32 total physical memory from the global memory status.
+// Win32 memory: total physical memory from the global memory status, and the limits of the job
+// object the process may run in.
 // clang-format off
 #include "windows_api.h"  // first: the Windows headers, lean
 // clang-format on
@@ -12,6 +13,30 @@ std::uint64_t totalPhysicalMemory() {
   status.dwLength = sizeof(status);  // the call fails unless the caller states the size (64)
   if (!GlobalMemoryStatusEx(&status)) return 0;
   return status.ullTotalPhys;
+}
+
+MemoryLimit processMemoryLimit() {
+  MemoryLimit smallest;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+  // A null handle asks about the job the calling process is in; outside any job the call fails.
+  if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &info, sizeof info,
+                                 nullptr)) {
+    return smallest;
+  }
+  const DWORD flags = info.BasicLimitInformation.LimitFlags;
+  if ((flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) != 0 && info.ProcessMemoryLimit > 0) {
+    smallest = MemoryLimit{info.ProcessMemoryLimit, "job object's process memory limit"};
+  }
+  if ((flags & JOB_OBJECT_LIMIT_JOB_MEMORY) != 0 && info.JobMemoryLimit > 0 &&
+      info.JobMemoryLimit < smallest.bytes) {
+    smallest = MemoryLimit{info.JobMemoryLimit, "job object's memory limit"};
+  }
+  return smallest;
+}
+
+bool standardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 }  // namespace varnel::platform
