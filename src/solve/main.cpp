@@ -328,47 +328,131 @@ void printSolutions(SolveOutput& out, const CspInstance& instance, const SolveOp
   }
 }
 
-// Decomposes, writes subproblem k as DIR/sub-<k+1>.txt, numbered from 1 with at least five
-// digits (names that sort, and a Slurm array's task id), and searches nothing.
-void writeSubproblems(const CspInstance& instance, const InstanceSupportMasks* masks,
-                      const SolveOptions& o, SolveOutput& out) {
-  std::error_code failure;
-  std::filesystem::create_directories(o.writeSubproblemsDir, failure);
-  if (failure) {
-    exitUsage("cannot create directory " + o.writeSubproblemsDir + ": " + failure.message());
+// A stream that keeps only the length and the FNV-1a digest of what is written to it: the
+// instance's identity in a decomposition's files, without holding its text.
+class DigestBuffer final : public std::streambuf {
+ public:
+  std::uint64_t digest() const { return digest_; }
+  std::uint64_t bytes() const { return bytes_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) add(static_cast<char>(c));
+    return traits_type::not_eof(c);
   }
+  std::streamsize xsputn(const char* text, std::streamsize n) override {
+    for (std::streamsize k = 0; k < n; ++k) add(text[k]);
+    return n;
+  }
+
+ private:
+  void add(char c) {
+    digest_ = (digest_ ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    ++bytes_;
+  }
+  std::uint64_t digest_ = 14695981039346656037ull;
+  std::uint64_t bytes_ = 0;
+};
+
+std::string hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// "cannot write 'FILE': why", the reason the failed call left in errno.
+[[noreturn]] void exitCannotWrite(const std::string& path, int reason) {
+  exitUsage("cannot write '" + printableText(path, 0) +
+            "': " + std::error_code(reason, std::generic_category()).message());
+}
+
+// Decomposes, writes subproblem k as DIR/sub-<k+1>.txt, numbered from 1 with at least five
+// digits (names that sort, and a Slurm array's task id), then DIR/manifest.txt, and searches
+// nothing. The folder must be new or empty, so that two decompositions never mix; each file and
+// the manifest name the decomposition by the instance's digest and the count, which
+// tools/solve-subproblems checks before adding anything up. The manifest comes last: a folder
+// without one (an interrupted run) is no decomposition.
+int writeSubproblems(const CspInstance& instance, const InstanceSupportMasks* masks,
+                     const SolveOptions& o, SolveOutput& out) {
+  const std::string& dir = o.writeSubproblemsDir;
+  const std::string shown = printableText(dir, 0);
+  std::error_code failure;
+  if (std::filesystem::exists(dir, failure) && !std::filesystem::is_empty(dir, failure)) {
+    exitUsage("--write-subproblems: '" + shown +
+              "' already holds files: name a new or empty folder, so that two decompositions "
+              "never mix");
+  }
+  std::filesystem::create_directories(dir, failure);
+  if (failure) exitUsage("cannot create directory '" + shown + "': " + failure.message());
+  DigestBuffer digestBuffer;
+  std::ostream digestStream(&digestBuffer);
+  writeInstance(digestStream, instance, "");
+  const std::string digest = hex(digestBuffer.digest());
+
   Solver* solver = newPooled<Solver>();
   SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks);
   const std::int32_t target =
       o.subproblems > 0 ? o.subproblems
                         : runner::kSubproblemsPerWorker * (o.parallel > 0 ? o.parallel : 1);
-  auto* decomposition = newPooled<Decomposition>(*space, target, nullptr);
-  const int digits = decomposition->count() < 100000 ? 5 : 7;
-  for (std::int32_t k = 0; k < decomposition->count(); ++k) {
+  auto* decomposition = newPooled<Decomposition>(*space, target, &stopRequest);
+  const std::int32_t count = decomposition->count();
+  // Each file holds the instance and a unary table per decision (a few lines more): refuse at
+  // once what the file system cannot hold rather than fill it.
+  const std::filesystem::space_info room = std::filesystem::space(dir, failure);
+  const std::uint64_t need = std::uint64_t(count) * (digestBuffer.bytes() + 256);
+  if (!failure && !decomposition->stopped() && need > room.available) {
+    exitUsage("--write-subproblems: " + std::to_string(count) + " subproblem files need about " +
+              std::to_string(need) + " bytes, above the " + std::to_string(room.available) +
+              " bytes free for '" + shown + "'");
+  }
+  const int digits = count < 100000 ? 5 : 7;
+  std::int32_t written = 0;
+  for (std::int32_t k = 0; k < count && !stopRequest.requested(); ++k) {
     char name[32];
     std::snprintf(name, sizeof name, "sub-%0*d.txt", digits, k + 1);
-    const std::string path = (std::filesystem::path(o.writeSubproblemsDir) / name).string();
+    const std::string path = (std::filesystem::path(dir) / name).string();
     CspInstance* sub = subproblemInstance(instance, *decomposition, k);
-    std::ofstream file(path);
+    std::ofstream file(path, std::ios::binary);
+    if (!file) exitCannotWrite(path, errno);
     writeInstance(file, *sub,
-                  "subproblem " + std::to_string(k + 1) + " of " +
-                      std::to_string(decomposition->count()) +
+                  "subproblem " + std::to_string(k + 1) + " of " + std::to_string(count) +
+                      " of decomposition " + digest +
                       ": the instance and its decisions as unary tables");
     file.flush();
+    const int reason = errno;
     deletePooled(sub);
-    if (!file) exitUsage("cannot write subproblem file " + path);
+    if (!file) exitCannotWrite(path, reason);
+    ++written;
   }
-  out.field("subproblems", std::to_string(decomposition->count()), "subproblems",
-            json::number(decomposition->count()));
+  const bool stopped = stopRequest.requested();
+  if (!stopped) {
+    const std::string path = (std::filesystem::path(dir) / "manifest.txt").string();
+    std::ofstream manifest(path, std::ios::binary);
+    manifest << "# varnel-solve --write-subproblems: the files of one decomposition\n"
+             << "decomposition " << digest << "\n"
+             << "subproblems " << count << "\n"
+             << "decomposition-nodes " << decomposition->nodes() << "\n"
+             << "decomposition-failures " << decomposition->failures() << "\n";
+    manifest.flush();
+    if (!manifest) exitCannotWrite(path, errno);
+  }
+  out.field("subproblems", std::to_string(count), "subproblems", json::number(count));
   out.text("decomposition nodes: " + std::to_string(decomposition->nodes()) +
            " failures: " + std::to_string(decomposition->failures()));
   out.member("decomposition_nodes", json::number(decomposition->nodes()));
   out.member("decomposition_failures", json::number(decomposition->failures()));
-  out.field("written", o.writeSubproblemsDir, "written_subproblems",
-            json::string(o.writeSubproblemsDir));
+  out.field("decomposition", digest, "decomposition", json::string(digest));
+  if (stopped) {
+    // Not a decomposition: the folder holds part of one and no manifest.
+    out.field("stopped", stopReasonName(stopRequest.reason()) + std::string(" after ") +
+                             std::to_string(written) + " files, no manifest",
+              "stopped", json::string(stopReasonName(stopRequest.reason())));
+  }
+  out.field("written", dir, "written_subproblems", json::string(dir));
   deletePooled(decomposition);
   deletePooled(space);
   deletePooled(solver);
+  return 0;
 }
 
 // The parallel search's lines: workers, subproblems, the one-thread lines, then each worker.
@@ -556,7 +640,7 @@ int main(int argc, char** argv) {
   if (o.compactTable) masks = newPooled<InstanceSupportMasks>(*instance);
   int code = 0;
   if (!o.writeSubproblemsDir.empty()) {
-    writeSubproblems(*instance, masks, o, out);
+    code = writeSubproblems(*instance, masks, o, out);
   } else {
     SearchOptions search;
     search.allSolutions = o.allSolutions;

@@ -100,8 +100,12 @@ The search:
                       subproblems, 1 to 1000000 (default 30 per worker), the nodes with the
                       largest product of domain sizes first
   --write-subproblems DIR  write each subproblem as an instance file DIR/sub-00001.txt ...
-                      (the instance plus its decisions as unary tables) and exit without
-                      searching; their --all solution counts add up to the whole search's
+                      (the instance plus its decisions as unary tables) and DIR/manifest.txt
+                      (the count and the instance's digest, which tools/solve-subproblems
+                      checks), and exit without searching; their --all solution counts add up
+                      to the whole search's. DIR must be new or empty; --all is accepted and
+                      changes nothing written; an interrupt stops the writing and leaves no
+                      manifest
   --subproblem-stats FILE  with --parallel: each subproblem's worker, nodes and seconds (CSV)
   --print-solutions N with --all: print the first N solutions, 0 to 2147483647 (in the
                       one-thread search's order, with --parallel too); the first solution is
@@ -319,10 +323,10 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     return false;
   }
   if (!o.writeSubproblemsDir.empty() &&
-      (o.allSolutions || o.nodeLimit != 0 || o.timeLimit > 0 || o.printSolutions != 0 ||
+      (o.nodeLimit != 0 || o.timeLimit > 0 || o.printSolutions != 0 ||
        o.threads != 0 || o.splitMem || !o.subproblemStatsFile.empty())) {
     *error =
-        "--write-subproblems searches nothing: --all, --node-limit, --time-limit, "
+        "--write-subproblems searches nothing: --node-limit, --time-limit, "
         "--print-solutions, --threads, --split-mem and --subproblem-stats do not apply";
     return false;
   }

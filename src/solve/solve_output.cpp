@@ -6,6 +6,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "varnel/platform/standard_output.h"
+
 namespace varnel::solve {
 namespace json {
 
@@ -57,7 +59,9 @@ std::string object(const std::vector<std::pair<std::string, std::string>>& membe
 }  // namespace json
 
 void SolveOutput::text(const std::string& line) {
-  if (!json_) std::cout << line << std::endl;
+  if (json_) return;
+  std::cout << line << std::endl;
+  noteStandardOutputState();
 }
 
 void SolveOutput::member(const std::string& key, const std::string& value) {
@@ -71,7 +75,9 @@ void SolveOutput::field(const std::string& label, const std::string& text, const
 }
 
 void SolveOutput::finish() {
-  if (json_) std::cout << json::object(members_) << std::endl;
+  if (!json_) return;
+  std::cout << json::object(members_) << std::endl;
+  noteStandardOutputState();
 }
 
 }  // namespace varnel::solve

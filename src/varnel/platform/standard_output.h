@@ -12,6 +12,11 @@ inline constexpr int kExitOutputLost = 5;
 // Flushes std::cout and C's stdout and checks both for a failed write. Returns `exitCode` when
 // everything was written; otherwise writes "Error: standard output could not be written: why"
 // to standard error and returns kExitOutputLost.
+// The reason is the failed write's own: the one noteStandardOutputState kept, else errno.
 int finishStandardOutput(int exitCode);
+
+// Called after a write to std::cout: the first time the stream has failed, keeps errno (the
+// write's reason) before later calls of the program overwrite it.
+void noteStandardOutputState();
 
 }  // namespace varnel
