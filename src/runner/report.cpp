@@ -1,6 +1,7 @@
 // Report lines, written by stream insertion in the stream's default formats.
 #include "runner/report.h"
 
+#include <cmath>
 #include <iostream>
 
 namespace varnel::runner {
@@ -26,8 +27,17 @@ void printScalabilityReport(bool splitMem, std::int64_t mainTime, std::int64_t e
   }
   const ScalabilityFigures figures = scalabilityFigures(mainTime, threadTimes, threadCount);
   out << "thread moyenne: " << figures.mean << std::endl;
-  out << "ratio " << figures.ratio << std::endl;
-  out << "power: " << figures.power << std::endl;
+  // A time of 0 ms is below the clock's resolution: a quotient of it means nothing (inf, nan,
+  // or 0).
+  const bool measured = mainTime > 0 && figures.mean > 0;
+  const auto figure = [&](double value) -> std::ostream& {
+    if (measured && std::isfinite(value)) return out << value;
+    return out << "too short to measure";
+  };
+  out << "ratio ";
+  figure(figures.ratio) << std::endl;
+  out << "power: ";
+  figure(figures.power) << std::endl;
 }
 
 ScalabilityFigures scalabilityFigures(std::int64_t mainTime, const std::int64_t* threadTimes,

@@ -470,6 +470,12 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   p.keepSolutions = o.printSolutions;
   p.progress = &searchProgress;
   p.subproblemCount = &subproblemTotal;
+  // Opened before the search, so that a path that cannot be written costs no search.
+  std::ofstream csv;
+  if (!o.subproblemStatsFile.empty()) {
+    csv.open(o.subproblemStatsFile, std::ios::binary);
+    if (!csv) exitCannotWrite(o.subproblemStatsFile, errno);
+  }
   const runner::ParallelSearchResult r = runner::parallelSearch(instance, p);
   progress.stop();
   const std::int64_t decompositionMs = elapsedMilliseconds(0, r.decompositionTicks, frequency);
@@ -504,7 +510,6 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   }
   out.member("worker_results", json::array(workers));
   if (!o.subproblemStatsFile.empty()) {
-    std::ofstream csv(o.subproblemStatsFile);
     csv << "# decomposition_seconds=" << static_cast<double>(r.decompositionTicks) / frequency
         << " workers=" << o.parallel << " subproblems=" << r.subproblems << "\n";
     csv << "subproblem,worker,nodes,seconds\n";
@@ -514,7 +519,7 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
           << static_cast<double>(rec.ticks) / frequency << "\n";
     }
     csv.flush();
-    if (!csv) exitUsage("cannot write subproblem statistics file " + o.subproblemStatsFile);
+    if (!csv) exitCannotWrite(o.subproblemStatsFile, errno);
   }
   return 0;
 }
@@ -556,6 +561,18 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
             : agree   ? "yes"
                       : "no",
             "workers_agree", compared ? json::boolean(agree) : "null");
+  // Each copy's own counts: a stopped run ends each one wherever it was.
+  std::vector<std::string> copyItems;
+  for (std::int32_t k = 0; k < n; ++k) {
+    const SearchStatistics& s = static_cast<SolveRunner*>(runners[k])->result.stats;
+    out.text("worker " + std::to_string(k) + ": solutions " + std::to_string(s.solutions) +
+             " failures " + std::to_string(s.failures) + " nodes " + std::to_string(s.nodes));
+    copyItems.push_back(json::object({{"worker", json::number(k)},
+                                      {"solutions", json::number(s.solutions)},
+                                      {"failures", json::number(s.failures)},
+                                      {"nodes", json::number(s.nodes)}}));
+  }
+  out.member("worker_results", json::array(copyItems));
   std::string memoryText;
   std::vector<std::string> memoryItems;
   for (std::int32_t k = 0; k < n; ++k) {
@@ -576,8 +593,10 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
     out.member("elapsed_time_ms", json::number(elapsedMs));
     out.member("thread_times_ms", json::array(items));
     out.member("thread_mean_ms", json::number(f.mean));
-    out.member("ratio", json::number(f.ratio));
-    out.member("power", json::number(f.power));
+    // null where a time is below the clock's resolution, as the text says.
+    const bool measured = mainMs > 0 && f.mean > 0;
+    out.member("ratio", measured ? json::number(f.ratio) : "null");
+    out.member("power", measured ? json::number(f.power) : "null");
   } else {
     runner::printScalabilityReport(o.splitMem, mainMs, elapsedMs, times.data(), n);
   }
@@ -654,9 +673,9 @@ int main(int argc, char** argv) {
     out.member("node_limit", json::number(o.nodeLimit));
     if (o.timeLimit > 0) out.text("time limit: " + decimal(o.timeLimit) + " s");
     out.member("time_limit", json::number(o.timeLimit));
-    if (masks != nullptr) {
-      out.text("propagator: ct support masks: " + std::to_string(masks->bytes()) + " bytes");
-    }
+    out.text(masks != nullptr
+                 ? "propagator: ct support masks: " + std::to_string(masks->bytes()) + " bytes"
+                 : std::string("propagator: gac4r"));
     out.member("propagator", json::string(masks != nullptr ? "ct" : "gac4r"));
     out.member("support_masks", json::number(masks != nullptr ? masks->bytes() : 0));
     const std::int64_t frequency = platform::counterFrequency();

@@ -87,7 +87,9 @@ The instance (model RB, drawn from the library's generator; the same options giv
 
 The search:
   --all               count every solution (default: stop at the first)
-  --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit)
+  --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit); with
+                      --parallel the decomposition's nodes count against it, and the
+                      decomposition itself is never cut short by it (it may pass N alone)
   --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets)
   --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
                       allocator, then the main thread alone; prints per-thread times, ratio

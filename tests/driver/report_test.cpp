@@ -43,13 +43,19 @@ TEST(Report, MeanTruncatesAndPowerUsesTheThreadCount) {
       << "mean is 31 / 3 truncated; power is 3 x 3 / 10";
 }
 
-TEST(Report, ZeroTimesPrintNonFiniteValuesWithoutFailing) {
-  std::ostringstream out;
-  const std::int64_t times[] = {0};
-  printScalabilityReport(false, 0, 0, times, 1, out);
-  const std::string text = out.str();
-  EXPECT_NE(text.find("ratio "), std::string::npos);
-  EXPECT_NE(text.find("nan"), std::string::npos) << "0 / 0 prints as the platform's NaN: " << text;
+TEST(Report, TimesBelowTheClocksResolutionAreSaidSoInsteadOfAQuotient) {
+  // 0/0, x/0 and 0/x: a 0 ms time would print nan, inf or 0; the lines keep their labels.
+  const std::int64_t zero[] = {0, 0}, some[] = {7, 9};
+  for (const auto& [mainTime, times] : {std::pair{std::int64_t{0}, zero},
+                                        std::pair{std::int64_t{5}, zero},
+                                        std::pair{std::int64_t{0}, some}}) {
+    std::ostringstream out;
+    printScalabilityReport(false, mainTime, 9, times, 2, out);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("\nratio too short to measure\npower: too short to measure\n"),
+              std::string::npos)
+        << "main " << mainTime << ": " << text;
+  }
 }
 
 TEST(Report, SeparatorAndThreadCountLines) {
