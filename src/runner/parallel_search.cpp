@@ -3,7 +3,6 @@
 #include "runner/parallel_search.h"
 
 #include <algorithm>
-#include <tuple>
 
 #include "runner/runner.h"
 #include "varnel/memory/allocator.h"
@@ -16,16 +15,32 @@ namespace {
 struct SolutionKeeper {
   WorkerResult* result;
   std::int32_t keep;
-  StopRequest* firstOnly;  // first-solution mode: the request whose winner's solution stands
+  StopRequest* firstOnly;     // first-solution mode: the request whose winner's solution stands
+  OrderedSolutions* ordered;  // when set, every solution goes there instead
+  std::int32_t worker;
 };
 
 void keepSolution(const SearchSpace& space, void* context) {
   auto* keeper = static_cast<SolutionKeeper*>(context);
+  if (keeper->ordered != nullptr) {
+    keeper->ordered->found(keeper->worker, solutionValues(space));
+    return;
+  }
   if (keeper->firstOnly != nullptr) {
     keeper->result->won = keeper->firstOnly->request(StopReason::kFirstSolution);
   }
   if (static_cast<std::int32_t>(keeper->result->solutions.size()) >= keeper->keep) return;
   keeper->result->solutions.push_back(solutionValues(space));
+}
+
+void subproblemStarted(std::int32_t k, void* context) {
+  auto* keeper = static_cast<SolutionKeeper*>(context);
+  keeper->ordered->started(keeper->worker, k);
+}
+
+void subproblemEnded(std::int32_t k, void* context) {
+  auto* keeper = static_cast<SolutionKeeper*>(context);
+  keeper->ordered->ended(keeper->worker, k);
 }
 
 // One worker: its own solver and space over the shared instance, in its own allocator.
@@ -34,7 +49,8 @@ class SubproblemRunner final : public AllocatorRunner {
   SubproblemRunner(std::uint64_t budget, const CspInstance& instance,
                    const InstanceSupportMasks* masks, const Decomposition& decomposition,
                    SubproblemCursor& cursor, const SearchOptions& options, std::int32_t index,
-                   std::int32_t keep, WorkerResult& result, SubproblemRecord* records)
+                   std::int32_t keep, WorkerResult& result, SubproblemRecord* records,
+                   OrderedSolutions* ordered)
       : AllocatorRunner(budget),
         instance_(instance),
         masks_(masks),
@@ -42,12 +58,13 @@ class SubproblemRunner final : public AllocatorRunner {
         cursor_(cursor),
         options_(options),
         index_(index),
-        keeper_{&result, keep, options.allSolutions ? nullptr : options.stop},
+        keeper_{&result, keep, options.allSolutions ? nullptr : options.stop, ordered, index},
         records_(records) {
-    if (keep > 0) {
+    if (keep > 0 || ordered != nullptr) {
       options_.onSolution = keepSolution;
       options_.onSolutionContext = &keeper_;
     }
+    if (ordered != nullptr) listener_ = {subproblemStarted, subproblemEnded, &keeper_};
   }
 
   unsigned run() override {
@@ -55,7 +72,8 @@ class SubproblemRunner final : public AllocatorRunner {
     const std::int64_t start = platform::counterNow();
     Solver* solver = newPooled<Solver>();
     SearchSpace* space = newPooled<SearchSpace>(*solver, instance_, masks_);
-    result.stats = searchSubproblems(*space, decomposition_, cursor_, options_, index_, records_);
+    result.stats = searchSubproblems(*space, decomposition_, cursor_, options_, index_, records_,
+                                     keeper_.ordered != nullptr ? &listener_ : nullptr);
     deletePooled(space);
     deletePooled(solver);
     result.ticks = platform::counterNow() - start;
@@ -76,6 +94,7 @@ class SubproblemRunner final : public AllocatorRunner {
   std::int32_t index_;
   SolutionKeeper keeper_;
   SubproblemRecord* records_;
+  SubproblemListener listener_;
 };
 
 void add(SearchStatistics& total, const SearchStatistics& s) {
@@ -134,14 +153,18 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
     budget.giveBack(options.nodeLimit > used ? options.nodeLimit - used : 0);
     search.nodeBudget = &budget;
   }
-  const std::int32_t keep = options.allSolutions ? options.keepSolutions : 1;
+  const bool inOrder = options.allSolutions && options.solutionSink != nullptr;
+  const std::int32_t keep = inOrder ? 0 : options.allSolutions ? options.keepSolutions : 1;
+  OrderedSolutions ordered(n, result.subproblems, options.sinkLimit, options.solutionSink,
+                           options.solutionSinkContext, stop);
   result.budget = perThreadBudget(n, options.splitMem);
   SubproblemCursor cursor;
   ThreadRunner** runners = newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
     runners[k] = newRunner<SubproblemRunner>(
         result.budget, instance, options.masks, *decomposition, cursor, search, k, keep,
-        result.workers[static_cast<std::size_t>(k)], result.records.data());
+        result.workers[static_cast<std::size_t>(k)], result.records.data(),
+        inOrder ? &ordered : nullptr);
   }
   if (!decomposition->stopped()) runThreads(runners, n);
   deleteRunners(runners, n);
@@ -170,29 +193,6 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   deletePooled(solver);
   result.ticks = platform::counterNow() - start;
   return result;
-}
-
-std::vector<std::vector<std::int64_t>> solutionsInSearchOrder(const ParallelSearchResult& result,
-                                                              std::size_t limit) {
-  // (subproblem, rank in it, worker, index in the worker's kept solutions)
-  std::vector<std::tuple<std::int32_t, std::uint64_t, std::size_t, std::size_t>> order;
-  std::vector<std::size_t> next(result.workers.size(), 0);
-  for (std::size_t k = 0; k < result.records.size(); ++k) {
-    const SubproblemRecord& r = result.records[k];
-    if (r.worker < 0) continue;
-    const auto w = static_cast<std::size_t>(r.worker);
-    for (std::uint64_t j = 0; j < r.solutions && next[w] < result.workers[w].solutions.size();
-         ++j) {
-      order.emplace_back(static_cast<std::int32_t>(k), j, w, next[w]++);
-    }
-  }
-  std::sort(order.begin(), order.end());
-  std::vector<std::vector<std::int64_t>> solutions;
-  for (const auto& [k, j, w, i] : order) {
-    if (solutions.size() == limit) break;
-    solutions.push_back(result.workers[w].solutions[i]);
-  }
-  return solutions;
 }
 
 }  // namespace varnel::runner

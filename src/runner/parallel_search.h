@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "runner/ordered_solutions.h"
 #include "varnel/search/propagators/compact_table_rev.h"
 #include "varnel/search/model/csp_instance.h"
 #include "varnel/search/decomposition.h"
@@ -33,6 +34,11 @@ struct ParallelSearchOptions {
   // subproblemCount is stored once the decomposition is made (progress lines).
   SearchProgress* progress = nullptr;
   std::atomic<std::int32_t>* subproblemCount = nullptr;
+  // All-solutions mode: when set, the first `sinkLimit` solutions are handed to it as they are
+  // found, in the one-thread search's order (OrderedSolutions), instead of kept by the workers.
+  OrderedSolutions::Sink solutionSink = nullptr;
+  void* solutionSinkContext = nullptr;
+  std::uint64_t sinkLimit = 0;
 };
 
 struct WorkerResult {
@@ -65,10 +71,5 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
 // The values (not the indices) of a space whose every variable is assigned, in variable order.
 std::vector<std::int64_t> solutionValues(const SearchSpace& space);
 
-// All-solutions mode: the first `limit` solutions the workers kept, in the one-thread search's
-// order (subproblem by subproblem; each worker took its subproblems in increasing order, so its
-// kept solutions are its first ones and the first `limit` overall are among them).
-std::vector<std::vector<std::int64_t>> solutionsInSearchOrder(const ParallelSearchResult& result,
-                                                              std::size_t limit);
 
 }  // namespace varnel::runner

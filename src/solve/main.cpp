@@ -95,11 +95,29 @@ void keepSolution(const SearchSpace& space, void* context) {
   }
 }
 
+// All-solutions mode: the first `limit` solutions, each checked against the instance and printed
+// as soon as it is found, so that a long listing holds no memory and a stop stops it.
+struct SolutionStream {
+  SolveOutput* out;
+  const CspInstance* instance;
+  std::uint64_t limit;
+  std::uint64_t printed = 0;
+
+  static void print(const std::vector<std::int64_t>& values, void* context);
+  static void printFound(const SearchSpace& space, void* context) {
+    auto* self = static_cast<SolutionStream*>(context);
+    if (self->printed < self->limit) print(runner::solutionValues(space), context);
+  }
+};
+
 SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* masks,
-                   SearchOptions options, std::size_t keep) {
+                   SearchOptions options, std::size_t keep, SolutionStream* stream = nullptr) {
   SolveRun run;
   SolutionKeeper keeper{&run, keep};
-  if (keep > 0) {
+  if (stream != nullptr) {
+    options.onSolution = SolutionStream::printFound;
+    options.onSolutionContext = stream;
+  } else if (keep > 0) {
     options.onSolution = keepSolution;
     options.onSolutionContext = &keeper;
   }
@@ -300,32 +318,34 @@ std::string valuesJson(const std::vector<std::int64_t>& values) {
   return json::array(items);
 }
 
-// Checks every solution against every table, then prints them: in first-solution mode the one
-// (`solution`, null in JSON when there is none), in all-solutions mode the first
-// --print-solutions of them. A solution that a table forbids is a fault of the search: it is
-// reported on standard error and ends the program before anything wrong is shown.
+// A solution that a constraint forbids is a fault of the search: it is reported on standard
+// error and ends the program before anything wrong is shown.
+void checkSolution(const CspInstance& instance, const std::vector<std::int64_t>& values,
+                   std::uint64_t number) {
+  const std::int32_t violated = instance.firstViolatedConstraint(values.data());
+  if (violated < 0) return;
+  std::cout.flush();
+  std::cerr << "Error: solution " << number << " (" << valuesText(values)
+            << ") is not allowed by constraint " << violated
+            << ": a fault of the search, nothing is printed for it" << std::endl;
+  std::exit(kExitBadSolution);
+}
+
+void SolutionStream::print(const std::vector<std::int64_t>& values, void* context) {
+  auto* self = static_cast<SolutionStream*>(context);
+  checkSolution(*self->instance, values, ++self->printed);
+  self->out->text("solution: " + valuesText(values), false);
+  self->out->arrayItem(valuesJson(values));
+}
+
+// First-solution mode: checks the solution found, if any, and prints it (`solution`, null in
+// JSON when there is none). All-solutions mode printed its solutions as it found them.
 void printSolutions(SolveOutput& out, const CspInstance& instance, const SolveOptions& o,
                     const std::vector<std::vector<std::int64_t>>& solutions) {
-  for (std::size_t k = 0; k < solutions.size(); ++k) {
-    const std::int32_t violated = instance.firstViolatedConstraint(solutions[k].data());
-    if (violated >= 0) {
-      std::cout.flush();
-      std::cerr << "Error: solution " << k + 1 << " (" << valuesText(solutions[k])
-                << ") is not allowed by table " << violated
-                << ": a fault of the search, nothing is printed for it" << std::endl;
-      std::exit(kExitBadSolution);
-    }
-  }
-  std::vector<std::string> items;
-  for (const auto& values : solutions) {
-    out.text("solution: " + valuesText(values));
-    items.push_back(valuesJson(values));
-  }
-  if (!o.allSolutions) {
-    out.member("solution", items.empty() ? "null" : items[0]);
-  } else if (o.printSolutions > 0) {
-    out.member("printed_solutions", json::array(items));
-  }
+  if (o.allSolutions) return;
+  for (std::size_t k = 0; k < solutions.size(); ++k) checkSolution(instance, solutions[k], k + 1);
+  for (const auto& values : solutions) out.text("solution: " + valuesText(values));
+  out.member("solution", solutions.empty() ? "null" : valuesJson(solutions[0]));
 }
 
 // A stream that keeps only the length and the FNV-1a digest of what is written to it: the
@@ -467,7 +487,13 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   p.workers = o.parallel;
   p.subproblems = o.subproblems;
   p.splitMem = o.splitMem;
-  p.keepSolutions = o.printSolutions;
+  SolutionStream stream{&out, &instance, static_cast<std::uint64_t>(o.printSolutions)};
+  if (o.allSolutions && o.printSolutions > 0) {
+    p.solutionSink = SolutionStream::print;
+    p.solutionSinkContext = &stream;
+    p.sinkLimit = stream.limit;
+    out.beginArray("printed_solutions");
+  }
   p.progress = &searchProgress;
   p.subproblemCount = &subproblemTotal;
   // Opened before the search, so that a path that cannot be written costs no search.
@@ -478,6 +504,7 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   }
   const runner::ParallelSearchResult r = runner::parallelSearch(instance, p);
   progress.stop();
+  if (p.solutionSink != nullptr) out.endArray();
   const std::int64_t decompositionMs = elapsedMilliseconds(0, r.decompositionTicks, frequency);
   out.field("workers", std::to_string(o.parallel), "workers", json::number(o.parallel));
   out.field("subproblems", std::to_string(r.subproblems), "subproblems",
@@ -491,8 +518,6 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   std::vector<std::vector<std::int64_t>> solutions;
   if (!o.allSolutions && r.winner >= 0) {
     solutions = r.workers[static_cast<std::size_t>(r.winner)].solutions;
-  } else if (o.allSolutions) {
-    solutions = runner::solutionsInSearchOrder(r, static_cast<std::size_t>(o.printSolutions));
   }
   printSolutions(out, instance, o, solutions);
   std::vector<std::string> workers;
@@ -543,8 +568,11 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   }
   const runner::LaunchInterval interval = runner::runThreads(runners, n);
   // The reference run, alone, after every worker has ended.
-  const SolveRun mainRun =
-      solveOnce(instance, masks, search, o.allSolutions ? std::size_t(o.printSolutions) : 1);
+  SolutionStream stream{&out, &instance, static_cast<std::uint64_t>(o.printSolutions)};
+  const bool streamed = o.allSolutions && o.printSolutions > 0;
+  if (streamed) out.beginArray("printed_solutions");
+  const SolveRun mainRun = solveOnce(instance, masks, search, 1, streamed ? &stream : nullptr);
+  if (streamed) out.endArray();
   printRun(out, mainRun.stats, mainRun.ticks, frequency);
   printSolutions(out, instance, o, mainRun.solutions);
   // A search stopped from outside (time limit, interrupt) ends wherever each copy was.
@@ -692,9 +720,12 @@ int main(int argc, char** argv) {
     } else if (o.threads > 0) {
       code = solveCopies(*instance, masks, o, search, frequency, out);
     } else {
-      const SolveRun run =
-          solveOnce(*instance, masks, search, o.allSolutions ? std::size_t(o.printSolutions) : 1);
+      SolutionStream stream{&out, instance, static_cast<std::uint64_t>(o.printSolutions)};
+      const bool streamed = o.allSolutions && o.printSolutions > 0;
+      if (streamed) out.beginArray("printed_solutions");
+      const SolveRun run = solveOnce(*instance, masks, search, 1, streamed ? &stream : nullptr);
       progress.stop();
+      if (streamed) out.endArray();
       printRun(out, run.stats, run.ticks, frequency);
       const std::uint64_t memory = memoryConsumption(currentAllocator());
       out.field("memory", std::to_string(memory) + " bytes", "memory", json::number(memory));

@@ -58,9 +58,10 @@ std::string object(const std::vector<std::pair<std::string, std::string>>& membe
 
 }  // namespace json
 
-void SolveOutput::text(const std::string& line) {
+void SolveOutput::text(const std::string& line, bool flush) {
   if (json_) return;
-  std::cout << line << std::endl;
+  std::cout << line << '\n';
+  if (flush) std::cout.flush();
   noteStandardOutputState();
 }
 
@@ -74,9 +75,39 @@ void SolveOutput::field(const std::string& label, const std::string& text, const
   member(key, value);
 }
 
+void SolveOutput::writeMembers() {
+  if (!opened_) std::cout << "{";
+  opened_ = true;
+  for (const auto& [key, value] : members_) {
+    std::cout << (written_ ? ", " : "") << json::string(key) << ": " << value;
+    written_ = true;
+  }
+  members_.clear();
+}
+
+void SolveOutput::beginArray(const std::string& key) {
+  if (!json_) return;
+  writeMembers();
+  std::cout << (written_ ? ", " : "") << json::string(key) << ": [";
+  written_ = true;
+  firstItem_ = true;
+}
+
+void SolveOutput::arrayItem(const std::string& value) {
+  if (!json_) return;
+  std::cout << (firstItem_ ? "" : ", ") << value;
+  firstItem_ = false;
+  noteStandardOutputState();
+}
+
+void SolveOutput::endArray() {
+  if (json_) std::cout << "]";
+}
+
 void SolveOutput::finish() {
   if (!json_) return;
-  std::cout << json::object(members_) << std::endl;
+  writeMembers();
+  std::cout << "}" << std::endl;
   noteStandardOutputState();
 }
 

@@ -162,7 +162,8 @@ bool Decomposition::enter(SearchSpace& space, std::int32_t k) const {
 
 SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& decomposition,
                                    SubproblemCursor& cursor, const SearchOptions& options,
-                                   std::int32_t worker, SubproblemRecord* records) {
+                                   std::int32_t worker, SubproblemRecord* records,
+                                   const SubproblemListener* listener) {
   SearchStatistics total;
   if (!space.posted()) space.post();
   while (true) {
@@ -173,6 +174,7 @@ SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& deco
     const std::int32_t k = cursor.take();
     if (k >= decomposition.count()) break;
     const std::int64_t start = platform::counterNow();
+    if (listener != nullptr && listener->started != nullptr) listener->started(k, listener->context);
     const bool consistent = decomposition.enter(space, k);
     VARNEL_ASSERT(consistent);
     SearchStatistics s;
@@ -190,6 +192,9 @@ SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& deco
     if (depth > total.maxDepth) total.maxDepth = depth;
     if (options.progress != nullptr && s.complete) {
       options.progress->subproblems.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (listener != nullptr && listener->ended != nullptr && s.complete) {
+      listener->ended(k, listener->context);
     }
     if (records != nullptr) {
       records[k].nodes = s.nodes;

@@ -90,6 +90,14 @@ struct SubproblemRecord {
   std::int32_t worker = -1;  // -1: not searched (the search stopped first)
 };
 
+// Told as a worker starts each subproblem and as it ends one searched to its end (not one a stop
+// cut short), on the worker's thread; either function may be null.
+struct SubproblemListener {
+  void (*started)(std::int32_t k, void* context) = nullptr;
+  void (*ended)(std::int32_t k, void* context) = nullptr;
+  void* context = nullptr;
+};
+
 // One worker's loop: takes subproblems from `cursor` until none is left or the search stops,
 // enters each in `space` (posted over the decomposition's instance), searches it with `options`
 // and adds up the statistics (maxDepth counts the subproblem's path). complete is true when this
@@ -97,7 +105,8 @@ struct SubproblemRecord {
 // subproblem's nodes and time. The space is left at its root.
 SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& decomposition,
                                    SubproblemCursor& cursor, const SearchOptions& options,
-                                   std::int32_t worker, SubproblemRecord* records);
+                                   std::int32_t worker, SubproblemRecord* records,
+                                   const SubproblemListener* listener = nullptr);
 
 // Subproblem k as an instance of its own, for another solver or machine: a copy of `instance`
 // (which the decomposition was made on) with one unary table per decision, x = v allowing v
