@@ -1,8 +1,16 @@
 // The pools against general allocators on the same sequences: glibc (always), and mimalloc,
-// jemalloc and tcmalloc when they were found at configure time. 48-byte allocate/free pairs, and
-// a churn over a ring of 1,000 live blocks with a fixed mix of 8 to 512 bytes (pools with and
-// without a budget); one thread, and two threads each with private work. tools/compare-peers
-// runs it and turns the medians into ns/op and ratios.
+// jemalloc and tcmalloc when they were found at configure time. 48-byte allocate/free pairs; a
+// churn over a ring of 1,000 live blocks with a fixed mix of 8 to 512 bytes; and the search's own
+// pattern: blocks of a search node's decision (24 bytes) allocated as the search goes down and
+// freed last-in first-out as it backtracks (pools with and without a budget); one thread, and two
+// threads each with private work. tools/compare-peers runs it and turns the medians into ns/op
+// and ratios.
+//
+// What makes a figure repeat: each thread is pinned to its own processor; the allocator under
+// test is new for each run and its blocks are warmed by as many operations as the timed loop's
+// first thousands before the clock starts, so every run starts from the same memory state; the
+// page faults a thread takes inside the timed loop are reported beside the time (faults/op,
+// which should be 0: a figure that moves with them measures the kernel, not the allocator).
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -12,6 +20,7 @@
 #include "bench_support.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/size_class.h"
+#include "varnel/platform/platform.h"
 
 #ifdef VARNEL_PEER_MIMALLOC
 #include <mimalloc.h>
@@ -77,6 +86,27 @@ struct TcmallocSide {
 };
 #endif
 
+// Pins the benchmark's thread to a processor of its own and counts the page faults of the timed
+// loop, reported as faults per operation.
+class MeasuredThread {
+ public:
+  explicit MeasuredThread(benchmark::State& state) : state_(state) {
+    varnel::platform::pinCurrentThread(static_cast<unsigned>(state.thread_index()));
+  }
+  // Call right before the timed loop.
+  void start() { faults_ = varnel::platform::pageFaults(); }
+  // Call right after it.
+  void stop() {
+    const std::uint64_t faults = varnel::platform::pageFaults() - faults_;
+    state_.counters["faults/op"] = benchmark::Counter(
+        static_cast<double>(faults) / static_cast<double>(state_.iterations()));
+  }
+
+ private:
+  benchmark::State& state_;
+  std::uint64_t faults_ = 0;
+};
+
 constexpr std::array<std::uint32_t, 16> kChurnSizes = {8,   16,  24,  32,  40,  48,  64,  96,
                                                        128, 160, 200, 256, 320, 384, 448, 512};
 constexpr int kRing = 1000;
@@ -99,6 +129,7 @@ void Pairs48(benchmark::State& state) {
 // mix with a stride that does not follow the ring, so blocks of every size are live at once.
 template <class Side>
 void Churn(benchmark::State& state) {
+  MeasuredThread measured(state);
   FreshAllocatorScope scope(static_cast<std::uint64_t>(state.range(0)));
   std::array<void*, kRing> ring;
   std::array<std::uint32_t, kRing> sizes;
@@ -108,7 +139,7 @@ void Churn(benchmark::State& state) {
   }
   std::uint32_t next = 0;
   int slot = 0;
-  for (auto _ : state) {
+  auto churn = [&]() {
     Side::release(ring[slot], sizes[slot]);
     const std::uint32_t bytes = kChurnSizes[next];
     next = (next + 7) & 15;
@@ -117,9 +148,58 @@ void Churn(benchmark::State& state) {
     ring[slot] = block;
     sizes[slot] = bytes;
     if (++slot == kRing) slot = 0;
-  }
+  };
+  // Warm-up: every size's pool reaches the state the timed loop keeps it in.
+  for (int k = 0; k < 64 * kRing; ++k) churn();
+  measured.start();
+  for (auto _ : state) churn();
+  measured.stop();
   for (int i = 0; i < kRing; ++i) Side::release(ring[i], sizes[i]);
   state.SetItemsProcessed(state.iterations());
+}
+
+// A depth-first search's allocations: one 24-byte block (a node's decision) per node opened, freed
+// when the search backtracks past it, last in first out. The depth walks a fixed pseudo-random
+// path between 0 and 64 (down five times in eight, else backtracking 1 to 8 levels), so that the
+// stack is deep and shallow in turn as a real search's is. One op is one allocation or free.
+template <class Side>
+void SearchNodes(benchmark::State& state) {
+  MeasuredThread measured(state);
+  FreshAllocatorScope scope(static_cast<std::uint64_t>(state.range(0)));
+  constexpr int kDepth = 64;
+  constexpr std::uint32_t kDecisionBytes = 24;
+  // The path: +1 pushes one node, -k backtracks k levels.
+  std::array<std::int8_t, 4096> path;
+  std::uint32_t random = 12345;
+  for (std::size_t k = 0; k < path.size(); ++k) {
+    random = random * 1664525u + 1013904223u;
+    path[k] = static_cast<std::int8_t>((random >> 28) < 10 ? 1 : -1 - static_cast<int>((random >> 20) & 7));
+  }
+  std::array<void*, kDepth + 1> stack;
+  int depth = 0;
+  std::size_t step = 0;
+  std::int64_t ops = 0;
+  auto walk = [&]() {
+    // The path's moves, kept between depth 0 and kDepth.
+    int move = path[step];
+    step = (step + 1) & (path.size() - 1);
+    if (move > 0 && depth == kDepth) move = -1;
+    if (move < 0 && depth + move < 0) move = depth == 0 ? 1 : -depth;
+    if (move > 0) {
+      void* block = Side::allocate(kDecisionBytes);
+      *static_cast<volatile char*>(block) = 1;
+      stack[depth++] = block;
+      return 1;
+    }
+    for (int k = 0; k < -move; ++k) Side::release(stack[--depth], kDecisionBytes);
+    return -move;
+  };
+  for (int k = 0; k < 64 * kRing; ++k) walk();
+  measured.start();
+  for (auto _ : state) ops += walk();
+  measured.stop();
+  while (depth > 0) Side::release(stack[--depth], kDecisionBytes);
+  state.SetItemsProcessed(ops);
 }
 
 template <class Side>
@@ -130,8 +210,16 @@ void registerSide(const char* name, bool pools) {
       ->Arg(0)
       ->Threads(1)
       ->Threads(2);
+  benchmark::RegisterBenchmark(("search/" + side).c_str(), SearchNodes<Side>)
+      ->Arg(0)
+      ->Threads(1)
+      ->Threads(2);
   if (pools) {
     benchmark::RegisterBenchmark(("churn_budget/" + side).c_str(), Churn<Side>)
+        ->Arg(static_cast<std::int64_t>(kChurnBudget))
+        ->Threads(1)
+        ->Threads(2);
+    benchmark::RegisterBenchmark(("search_budget/" + side).c_str(), SearchNodes<Side>)
         ->Arg(static_cast<std::int64_t>(kChurnBudget))
         ->Threads(1)
         ->Threads(2);

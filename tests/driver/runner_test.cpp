@@ -194,6 +194,12 @@ class ProbeRunner : public AllocatorRunner {
     begin = platform::counterNow();
     allocatorDuring = currentAllocator();
     arenaCapacity = allocatorDuring->arena->capacity;
+    // Every worker of the launch holds its allocator until all have one: only allocators alive
+    // at once can be told apart by address (a freed one's address may be handed out again).
+    if (gate != nullptr) {
+      gate->fetch_add(1);
+      while (gate->load() < gateCount) std::this_thread::yield();
+    }
     // Work that uses the worker's pools, long enough to be timed.
     std::int64_t* numbers = allocateArray<std::int64_t>(1 << 16);
     for (int k = 0; k < (1 << 16); ++k) numbers[k] = k;
@@ -205,6 +211,8 @@ class ProbeRunner : public AllocatorRunner {
   }
 
   std::atomic<bool> ran{false};
+  std::atomic<int>* gate = nullptr;  // when set, counts the workers that have their allocator
+  int gateCount = 0;
   std::int64_t begin = 0;
   std::int64_t end = 0;
   const varnel_allocator* allocatorDuring = nullptr;
@@ -246,7 +254,12 @@ TEST(RunThreads, WorkersWaitForTheirReleaseAndRunInOwnAllocators) {
   constexpr std::uint64_t kBudget = (1 << 20) + 3;  // not a multiple of 8
   ProbeRunner* runners[kWorkers];
   ThreadRunner* table[kWorkers];
-  for (int i = 0; i < kWorkers; ++i) table[i] = runners[i] = new ProbeRunner(kBudget);
+  std::atomic<int> gate{0};
+  for (int i = 0; i < kWorkers; ++i) {
+    table[i] = runners[i] = new ProbeRunner(kBudget);
+    runners[i]->gate = &gate;
+    runners[i]->gateCount = kWorkers;
+  }
   HoldCheckingServices services(runners, kWorkers);
   const LaunchInterval interval = runThreads(table, kWorkers, services);
 

@@ -42,6 +42,11 @@ void closeThread(ThreadHandle handle);
 // more than this can be refused without creating a single one. Thread-safe.
 std::uint64_t maxThreadCount();
 
+// Asks the system to run the calling thread on processor `cpu` only (0-based, modulo the
+// processors this process may use): measurements then do not move with the thread's placement.
+// False when the system refuses. Thread-safe.
+bool pinCurrentThread(unsigned cpu);
+
 // --- High-resolution counter ----------------------------------------------------------------
 // Counter ticks per second, constant for the life of the process. Thread-safe.
 std::int64_t counterFrequency();
@@ -62,6 +67,10 @@ struct MemoryLimit {
   const char* what = "";  // e.g. "address-space limit (ulimit -v)"
 };
 MemoryLimit processMemoryLimit();
+
+// Page faults the calling thread has taken so far (minor and major; on Windows, the whole
+// process's), to report beside a timing what first touches of memory cost it. Thread-safe.
+std::uint64_t pageFaults();
 
 // True when standard error is a terminal (a console on Windows): progress can then rewrite one
 // line in place. Thread-safe.

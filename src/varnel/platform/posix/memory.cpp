@@ -97,6 +97,12 @@ MemoryLimit processMemoryLimit() {
   return smallest;
 }
 
+std::uint64_t pageFaults() {
+  rusage usage{};
+  if (getrusage(RUSAGE_THREAD, &usage) != 0) return 0;
+  return static_cast<std::uint64_t>(usage.ru_minflt) + static_cast<std::uint64_t>(usage.ru_majflt);
+}
+
 bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace varnel::platform

@@ -1,6 +1,7 @@
 // POSIX threads that start suspended: each thread waits on its own semaphore before running
 // its entry, and releaseThread posts that semaphore.
 #include <pthread.h>
+#include <sched.h>
 #include <semaphore.h>
 
 #include <algorithm>
@@ -93,6 +94,24 @@ std::uint64_t maxThreadCount() {
     limit = std::min(limit, pids - 1);
   }
   return limit;
+}
+
+bool pinCurrentThread(unsigned cpu) {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
+  const int count = CPU_COUNT(&allowed);
+  if (count == 0) return false;
+  // The (cpu mod count)-th processor this process may use.
+  int wanted = static_cast<int>(cpu % static_cast<unsigned>(count));
+  for (int k = 0; k < CPU_SETSIZE; ++k) {
+    if (!CPU_ISSET(k, &allowed) || wanted-- != 0) continue;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(k, &one);
+    return pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
+  }
+  return false;
 }
 
 }  // namespace varnel::platform

@@ -3,6 +3,7 @@
 // clang-format off
 #include "windows_api.h"  // first: the Windows headers, lean
 // clang-format on
+#include <psapi.h>
 
 #include "varnel/platform/platform.h"
 
@@ -32,6 +33,14 @@ MemoryLimit processMemoryLimit() {
     smallest = MemoryLimit{info.JobMemoryLimit, "job object's memory limit"};
   }
   return smallest;
+}
+
+std::uint64_t pageFaults() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  // The kernel32 entry point of GetProcessMemoryInfo (Windows 7 on): no psapi library to link.
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PageFaultCount;
 }
 
 bool standardErrorIsTerminal() {

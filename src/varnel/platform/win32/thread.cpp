@@ -67,4 +67,20 @@ void closeThread(ThreadHandle handle) {
 // so only memory bounds them, and a refusal shows when a thread is created.
 std::uint64_t maxThreadCount() { return UINT64_MAX; }
 
+bool pinCurrentThread(unsigned cpu) {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) {
+    return false;
+  }
+  unsigned count = 0;
+  for (DWORD_PTR m = process; m != 0; m &= m - 1) ++count;
+  unsigned wanted = cpu % count;
+  for (unsigned k = 0; k < sizeof(DWORD_PTR) * 8; ++k) {
+    const DWORD_PTR bit = DWORD_PTR{1} << k;
+    if ((process & bit) == 0 || wanted-- != 0) continue;
+    return SetThreadAffinityMask(GetCurrentThread(), bit) != 0;
+  }
+  return false;
+}
+
 }  // namespace varnel::platform
