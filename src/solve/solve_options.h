@@ -29,6 +29,8 @@ struct SolveOptions {
   std::int32_t printSolutions = 0;  // --print-solutions: with --all, print the first N
   double timeLimit = 0;             // --time-limit: wall-clock seconds; 0: none
   bool json = false;                // --json: one JSON object instead of the text lines
+  bool competitionOutput = false;   // --output xcsp3: s, v and c lines only
+  std::int64_t maxIntensionTuples = 1000000;  // --max-intension-tuples: XCSP3 intension bound
   bool help = false;
   bool version = false;            // --version
   std::vector<std::string> given;  // every option named on the command line, in order

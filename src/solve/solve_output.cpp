@@ -57,6 +57,10 @@ std::string object(const std::vector<std::pair<std::string, std::string>>& membe
 }  // namespace json
 
 void SolveOutput::text(const std::string& line) {
+  if (!json_) std::cout << (competition_ ? "c " : "") << line << std::endl;
+}
+
+void SolveOutput::verbatim(const std::string& line) {
   if (!json_) std::cout << line << std::endl;
 }
 

@@ -24,9 +24,13 @@ std::string object(const std::vector<std::pair<std::string, std::string>>& membe
 
 class SolveOutput {
  public:
-  explicit SolveOutput(bool json) : json_(json) {}
+  // `competition`: the text lines become comment lines ("c ...") of the competitions' output,
+  // around the lines written with `verbatim`.
+  explicit SolveOutput(bool json, bool competition = false)
+      : json_(json), competition_(competition) {}
 
   bool json() const { return json_; }
+  bool competition() const { return competition_; }
   // A line of the text report (newline added); nothing in JSON mode.
   void text(const std::string& line);
   // A member of the JSON object (its value already JSON); nothing in text mode.
@@ -34,11 +38,14 @@ class SolveOutput {
   // Both at once: "label: text" in text mode, "key": value in JSON mode.
   void field(const std::string& label, const std::string& text, const std::string& key,
              const std::string& value);
+  // A line as it stands (newline added), in text mode only: the competitions' s and v lines.
+  void verbatim(const std::string& line);
   // JSON mode: writes the object and a newline. Text mode: nothing (every line is out).
   void finish();
 
  private:
   bool json_;
+  bool competition_;
   std::vector<std::pair<std::string, std::string>> members_;
 };
 
