@@ -106,6 +106,10 @@ bool Xcsp3Model::holds(const Check& check, const std::int64_t* values,
 }
 
 std::int64_t Xcsp3Model::firstViolatedLine(const std::int64_t* values) const {
+  for (std::size_t x = 0; x < domainOf_.size(); ++x) {
+    const std::vector<std::int64_t>& d = domains_[static_cast<std::size_t>(domainOf_[x])];
+    if (!std::binary_search(d.begin(), d.end(), values[x])) return variablesLine_;
+  }
   std::vector<std::int64_t> scratch;
   for (const Check& check : checks_) {
     if (!holds(check, values, scratch)) return check.line;

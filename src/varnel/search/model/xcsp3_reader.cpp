@@ -264,6 +264,7 @@ void Xcsp3Builder::start(const char* rawName, const char** attributes) {
   }
   if (top == El::kInstance) {
     if (name == "variables" && !variablesDone_ && instance_ == nullptr) {
+      model_->variablesLine_ = line();
       stack_.push_back(El::kVariables);
     } else if (name == "constraints" && variablesDone_) {
       stack_.push_back(El::kConstraints);
@@ -1331,6 +1332,8 @@ void Xcsp3Builder::finish() {
   }
   result_.instance = instance_;
   instance_ = nullptr;
+  for (Domain& d : domains_) model_->domains_.push_back(std::move(d.values));
+  model_->domainOf_ = std::move(domainOf_);
   result_.model = std::move(model_);
 }
 

@@ -36,8 +36,8 @@ class Xcsp3Model {
   // `value` of variable x as the file writes it: its symbol for a symbolic variable.
   std::string valueText(std::int32_t x, std::int64_t value) const;
   // The line of the first constraint of the file that `values` (one per variable of the
-  // instance) violates, evaluated from the file's own tables, expressions and lists; 0 when
-  // every one holds.
+  // instance) violates, evaluated from the file's own tables, expressions and lists (the line of
+  // <variables> for a value outside its declared domain); 0 when every one holds.
   std::int64_t firstViolatedLine(const std::int64_t* values) const;
   // The constraints kept for the check.
   std::size_t checkCount() const { return checks_.size(); }
@@ -76,6 +76,9 @@ class Xcsp3Model {
              std::vector<std::int64_t>& scratch) const;
 
   std::vector<Entity> entities_;
+  std::vector<std::vector<std::int64_t>> domains_;  // as declared, increasing
+  std::vector<std::int32_t> domainOf_;              // variable -> its declared domain
+  std::int64_t variablesLine_ = 0;                  // the line of <variables>
   std::vector<std::int32_t> entityOf_;  // variable -> entity
   std::vector<std::int32_t> elementOf_;  // variable -> element of its entity
   std::vector<bool> symbolic_;           // variable -> its values are symbols
