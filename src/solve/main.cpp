@@ -228,7 +228,10 @@ CspInstance* readXcsp3File(std::ifstream& file, const std::string& path, const S
   Xcsp3ReadOptions options;
   options.maxIntensionTuples = o.maxIntensionTuples;
   options.check = [&](const InstanceShape& shape) { return check.refusal(shape, 0); };
+  const std::int64_t start = platform::counterNow();
   Xcsp3ReadResult read = readXcsp3(file, options);
+  const std::int64_t readMs =
+      elapsedMilliseconds(start, platform::counterNow(), platform::counterFrequency());
   if (read.outOfMemory) MemoryCheck::exitRefused(read.error);
   if (read.instance == nullptr) {
     if (read.unsupported) printUnsupported(out);
@@ -237,6 +240,7 @@ CspInstance* readXcsp3File(std::ifstream& file, const std::string& path, const S
   const std::string what = "file " + printableText(path, 0);
   out.field("instance", what, "instance", json::string(what));
   out.field("format", "xcsp3", "format", json::string("xcsp3"));
+  out.field("read time", std::to_string(readMs) + " ms", "read_time_ms", json::number(readMs));
   if (read.droppedTuples > 0) {
     out.text("dropped tuples: " + std::to_string(read.droppedTuples) +
              " (a value outside its variable's domain)");
@@ -655,9 +659,16 @@ int main(int argc, char** argv) {
   out.member("version", json::string(VARNEL_VERSION));
   std::unique_ptr<Xcsp3Model> model;
   CspInstance* instance = buildInstance(o, out, &model);
+  out.text("variables: " + std::to_string(instance->varCount()) +
+           " constraints: " + std::to_string(instance->constraintCount()) +
+           " tuples: " + std::to_string(instance->totalTuples()));
+  out.member("variables", json::number(instance->varCount()));
+  out.member("constraints", json::number(instance->constraintCount()));
+  out.member("tuples", json::number(instance->totalTuples()));
   if (!instance->onlyPositiveTables()) {
     if (CspInstance* failed = provenUnsatisfiable(*instance)) {
-      out.text("unsatisfiable at load: a domain is left without a value");
+      out.text("unsatisfiable at load: a domain is left without a value; searched: " +
+               std::to_string(failed->constraintCount()) + " constraint");
       deletePooled(instance);
       instance = failed;
     } else {
@@ -665,12 +676,6 @@ int main(int argc, char** argv) {
       exitUsage(printableText(o.instanceFile, 0) + ": " + missingPropagator(*instance));
     }
   }
-  out.text("variables: " + std::to_string(instance->varCount()) +
-           " constraints: " + std::to_string(instance->constraintCount()) +
-           " tuples: " + std::to_string(instance->totalTuples()));
-  out.member("variables", json::number(instance->varCount()));
-  out.member("constraints", json::number(instance->constraintCount()));
-  out.member("tuples", json::number(instance->totalTuples()));
   if (!o.writeInstanceFile.empty()) {
     std::ofstream file(o.writeInstanceFile, std::ios::binary);
     if (!file) {

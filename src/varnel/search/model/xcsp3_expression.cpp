@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
+#include <cstdint>
 
 namespace varnel::xcsp3 {
 namespace {
@@ -48,15 +48,25 @@ bool isNameChar(char c) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// a op b in 64 bits, false on overflow.
+// a op b in 64 bits, false on overflow (written out: MSVC has no overflow builtins).
 bool checkedAdd(std::int64_t a, std::int64_t b, std::int64_t* r) {
-  return !__builtin_add_overflow(a, b, r);
+  if ((b > 0 && a > INT64_MAX - b) || (b < 0 && a < INT64_MIN - b)) return false;
+  *r = a + b;
+  return true;
 }
 bool checkedSub(std::int64_t a, std::int64_t b, std::int64_t* r) {
-  return !__builtin_sub_overflow(a, b, r);
+  if ((b < 0 && a > INT64_MAX + b) || (b > 0 && a < INT64_MIN + b)) return false;
+  *r = a - b;
+  return true;
 }
 bool checkedMul(std::int64_t a, std::int64_t b, std::int64_t* r) {
-  return !__builtin_mul_overflow(a, b, r);
+  if (a != 0 && b != 0) {
+    const bool over = a > 0 ? (b > 0 ? a > INT64_MAX / b : b < INT64_MIN / a)
+                            : (b > 0 ? a < INT64_MIN / b : b < INT64_MAX / a);
+    if (over) return false;
+  }
+  *r = a * b;
+  return true;
 }
 
 }  // namespace

@@ -66,7 +66,13 @@ bool forEachToken(std::string_view text, const Visit& visit) {
   return true;
 }
 
-std::string shown(std::string_view text) { return "'" + printableText(text, 60) + "'"; }
+// Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + std::string + "'".
+std::string shown(std::string_view text) {
+  std::string quoted(1, '\'');
+  quoted += printableText(text, 60);
+  quoted += '\'';
+  return quoted;
+}
 
 struct Domain {
   std::vector<std::int64_t> values;  // increasing
@@ -143,11 +149,12 @@ class Xcsp3Builder {
     return nullptr;
   }
   void refuse(const std::string& name) {
-    fail("<" + printableText(name, 40) +
-             "> is not supported (varnel-solve reads extension, intension up to " +
-             std::to_string(options_.maxIntensionTuples) +
-             " tuples, allDifferent and instantiation)",
-         true);
+    std::string message(1, '<');
+    message += printableText(name, 40);
+    message += "> is not supported (varnel-solve reads extension, intension up to ";
+    message += std::to_string(options_.maxIntensionTuples);
+    message += " tuples, allDifferent and instantiation)";
+    fail(message, true);
   }
 
   // Declarations.
@@ -281,6 +288,8 @@ void Xcsp3Builder::start(const char* rawName, const char** attributes) {
     if (name == "var" || name == "array") {
       stack_.push_back(name == "var" ? El::kVar : El::kArray);
       startEntity(attributes, name == "array");
+    } else if (name == "variables" || name == "constraints" || name == "domain") {
+      fail("<" + std::string(name) + "> inside <variables>");
     } else {
       refuse(std::string(name));
     }
