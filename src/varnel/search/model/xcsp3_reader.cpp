@@ -24,6 +24,9 @@ bool xcsp3Available() { return true; }
 namespace {
 
 constexpr std::int64_t kLargestDomain = std::int64_t(1) << 24;
+// The most variables a file may declare, elements without a domain included: the generator's
+// bound too.
+constexpr std::int64_t kMostVariables = 10000000;
 constexpr std::size_t kLongestToken = 64;
 
 enum class El : std::uint8_t {
@@ -417,7 +420,10 @@ void Xcsp3Builder::startEntity(const char** attributes, bool array) {
                     std::to_string(kLargestDomain * 8));
       }
       elements *= n;
-      if (elements > 100000000) return fail("size=" + shown(size) + " holds too many variables");
+      if (elements + static_cast<std::int64_t>(domainOf_.size()) > kMostVariables) {
+        return fail("size=" + shown(size) + ": more than " + std::to_string(kMostVariables) +
+                    " variables in the file");
+      }
       entity.sizes.push_back(static_cast<std::int32_t>(n));
       rest.remove_prefix(close + 1);
     }
@@ -513,7 +519,6 @@ void Xcsp3Builder::endEntity() {
   for (std::size_t k = 0; k < elementDomain_.size(); ++k) {
     if (elementDomain_[k] < 0) continue;
     const auto x = static_cast<std::int32_t>(domainOf_.size());
-    if (x == INT32_MAX) return fail("too many variables");
     entity.varOf[k] = x;
     domainOf_.push_back(elementDomain_[k]);
     model_->entityOf_.push_back(static_cast<std::int32_t>(model_->entities_.size() - 1));
