@@ -4,6 +4,9 @@
 // and hostile file named with its line; varnel-solve's competition lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>

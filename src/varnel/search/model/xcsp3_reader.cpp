@@ -183,6 +183,7 @@ class Xcsp3Builder {
   // Tuples, fed character by character.
   void startTuples(bool conflicts);
   bool tupleCharacters(const char* s, int length);
+  void spillNumber();
   bool endTupleToken();
   bool finishTuples();
 
@@ -240,8 +241,11 @@ class Xcsp3Builder {
 
   // Tuple stream.
   ValueTable* tuples_ = nullptr;
-  std::string token_;
-  std::vector<std::int32_t> row_;
+  std::string token_;  // the current entry, unless it is all digits so far
+  std::int64_t number_ = 0;  // the digits of the current entry while they are all it holds
+  int digits_ = 0;
+  bool negative_ = false;
+  std::size_t rowStart_ = 0;  // where the current tuple's entries begin
   bool inTuple_ = false;
   bool tokenClosed_ = false;
   int tupleMode_ = 0;  // 0 none yet, 1 (a,b) tuples, 2 the unary form
@@ -715,15 +719,42 @@ void Xcsp3Builder::startTuples(bool conflicts) {
   pending_.table = std::make_shared<ValueTable>();
   tuples_ = pending_.table.get();
   token_.clear();
-  row_.clear();
+  number_ = 0;
+  digits_ = 0;
+  negative_ = false;
+  rowStart_ = 0;
   inTuple_ = false;
   tokenClosed_ = false;
   tupleMode_ = 0;
 }
 
+// The entry's digits so far as text, for the general path.
+void Xcsp3Builder::spillNumber() {
+  if (negative_) token_ += '-';
+  if (digits_ > 0) {
+    const std::string digits = std::to_string(number_);
+    token_.append(static_cast<std::size_t>(digits_) - digits.size(), '0');
+    token_ += digits;
+  }
+  number_ = 0;
+  digits_ = 0;
+  negative_ = false;
+}
+
 bool Xcsp3Builder::endTupleToken() {
-  const std::string_view token(token_);
   tokenClosed_ = false;
+  if (token_.empty() && digits_ > 0) {  // the common entry: an integer
+    const std::int64_t v = negative_ ? -number_ : number_;
+    number_ = 0;
+    digits_ = 0;
+    negative_ = false;
+    tuples_->entries.push_back(v < -kLargestInstanceValue || v > kLargestInstanceValue
+                       ? Xcsp3Model::kTableOutside
+                       : static_cast<std::int32_t>(v));
+    return true;
+  }
+  spillNumber();
+  const std::string_view token(token_);
   if (tupleMode_ == 2) {
     const std::size_t dots = token.find("..");
     std::int64_t lo = 0, hi = 0;
@@ -753,7 +784,7 @@ bool Xcsp3Builder::endTupleToken() {
                        : shown(token) + " is not a value of any variable");
     return false;
   }
-  row_.push_back(entry);
+  tuples_->entries.push_back(entry);
   token_.clear();
   return true;
 }
@@ -763,26 +794,46 @@ bool Xcsp3Builder::tupleCharacters(const char* s, int length) {
     const char c = s[i];
     if (c == '\n') ++textLines_;
     if (tupleMode_ != 2 && inTuple_) {
+      if (c >= '0' && c <= '9' && token_.empty() && !tokenClosed_ && digits_ < 18) {
+        number_ = number_ * 10 + (c - '0');
+        ++digits_;
+        continue;
+      }
+      if (c == '-' && token_.empty() && !tokenClosed_ && digits_ == 0 && !negative_) {
+        negative_ = true;
+        continue;
+      }
       if (c == ',' || c == ')') {
-        if (!endTupleToken()) return false;
+        if (token_.empty() && digits_ > 0) {  // the common entry, without a call
+          const std::int64_t v = negative_ ? -number_ : number_;
+          number_ = 0;
+          digits_ = 0;
+          negative_ = false;
+          tokenClosed_ = false;
+          tuples_->entries.push_back(v < -kLargestInstanceValue || v > kLargestInstanceValue
+                                         ? Xcsp3Model::kTableOutside
+                                         : static_cast<std::int32_t>(v));
+        } else if (!endTupleToken()) {
+          return false;
+        }
         if (c == ')') {
           inTuple_ = false;
-          const auto arity = static_cast<std::int32_t>(row_.size());
-          if (tuples_->entries.empty()) tuples_->arity = arity;
+          const auto arity = static_cast<std::int32_t>(tuples_->entries.size() - rowStart_);
+          if (rowStart_ == 0) tuples_->arity = arity;
           if (arity != tuples_->arity) {
             fail("a tuple of " + std::to_string(arity) + " values after tuples of " +
                  std::to_string(tuples_->arity));
             return false;
           }
-          tuples_->entries.insert(tuples_->entries.end(), row_.begin(), row_.end());
-          row_.clear();
+          rowStart_ = tuples_->entries.size();
         }
       } else if (isBlank(c)) {
-        tokenClosed_ = !token_.empty();
+        tokenClosed_ = !token_.empty() || digits_ > 0 || negative_;
       } else if (tokenClosed_ || c == '(' || token_.size() >= kLongestToken) {
         fail("a malformed tuple");
         return false;
       } else {
+        spillNumber();
         token_ += c;
       }
       continue;
@@ -790,7 +841,7 @@ bool Xcsp3Builder::tupleCharacters(const char* s, int length) {
     if (c == '(' && tupleMode_ != 2) {
       tupleMode_ = 1;
       inTuple_ = true;
-      row_.clear();
+      rowStart_ = tuples_->entries.size();
     } else if (isBlank(c)) {
       if (tupleMode_ == 2 && !token_.empty() && !endTupleToken()) return false;
     } else if (tupleMode_ == 1 || c == '(' || c == ')' || c == ',' ||
@@ -913,6 +964,47 @@ void Xcsp3Builder::emitExtension(const Pending& p, std::vector<Term>&& terms) {
   // value outside a domain, a constant or a repeated variable that disagrees) is dropped.
   std::vector<std::int32_t> rows, row(scope.size());
   const std::size_t arity = terms.size();
+  if (scope.size() == arity) {
+    // The common list: distinct variables, no constant. Contiguous domains map by subtraction.
+    struct Column {
+      const Domain* domain;
+      std::int64_t lo;
+      std::uint64_t size;  // 0 unless the domain is a range lo..lo+size-1
+    };
+    std::vector<Column> column(arity);
+    for (std::size_t i = 0; i < arity; ++i) {
+      const Domain& d =
+          domains_[static_cast<std::size_t>(domainOf_[static_cast<std::size_t>(scope[i])])];
+      const bool range = d.values.back() - d.values.front() + 1 ==
+                         static_cast<std::int64_t>(d.values.size());
+      column[i] = {&d, d.values.front(), range ? d.values.size() : 0};
+    }
+    rows.reserve(table.entries.size());
+    for (std::size_t r = 0; r < table.entries.size(); r += arity) {
+      const std::size_t at = rows.size();
+      bool keep = true;
+      for (std::size_t i = 0; i < arity && keep; ++i) {
+        const std::int32_t e = table.entries[r + i];
+        if (e == Xcsp3Model::kTableStar) {
+          rows.push_back(kStar);
+          continue;
+        }
+        const Column& col = column[i];
+        const std::uint64_t offset = static_cast<std::uint64_t>(e - col.lo);
+        const std::int32_t k = col.size > 0 ? (offset < col.size ? static_cast<std::int32_t>(offset) : -1)
+                               : e == Xcsp3Model::kTableOutside ? -1
+                                                                : col.domain->index(e);
+        keep = k >= 0;
+        rows.push_back(k);
+      }
+      if (!keep) {
+        rows.resize(at);
+        ++result_.droppedTuples;
+      }
+    }
+    return addTable(p.conflicts ? ConstraintKind::kConflicts : ConstraintKind::kSupports, scope,
+                    rows);
+  }
   for (std::size_t r = 0; r < table.entries.size(); r += arity) {
     std::fill(row.begin(), row.end(), kStar);
     bool keep = true;
