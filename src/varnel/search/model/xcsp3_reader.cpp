@@ -519,6 +519,28 @@ void Xcsp3Builder::endEntity() {
     const std::int32_t d = addDomain(std::move(domain));
     std::fill(elementDomain_.begin(), elementDomain_.end(), d);
   }
+  // The memory check as each declaration ends, before its variables are numbered: a short
+  // line can declare millions of variables of millions of values.
+  std::int32_t first = -1;
+  std::uint64_t count = 0;
+  for (const std::int32_t d : elementDomain_) {
+    if (d >= 0 && d != first && count > 0) {
+      shape_.addVariables(count, domains_[static_cast<std::size_t>(first)].values.size());
+      count = 0;
+    }
+    if (d >= 0) {
+      first = d;
+      ++count;
+    }
+  }
+  if (count > 0) shape_.addVariables(count, domains_[static_cast<std::size_t>(first)].values.size());
+  if (options_.check) {
+    const std::string refusal = options_.check(shape_);
+    if (!refusal.empty()) {
+      result_.outOfMemory = true;
+      return fail(refusal);
+    }
+  }
   entity.varOf.assign(elementDomain_.size(), -1);
   for (std::size_t k = 0; k < elementDomain_.size(); ++k) {
     if (elementDomain_[k] < 0) continue;
@@ -534,16 +556,6 @@ void Xcsp3Builder::endEntity() {
 void Xcsp3Builder::endVariables() {
   variablesDone_ = true;
   const auto n = static_cast<std::int32_t>(domainOf_.size());
-  for (std::int32_t x = 0; x < n; ++x) {
-    shape_.addVariables(1, domains_[static_cast<std::size_t>(domainOf_[x])].values.size());
-  }
-  if (options_.check) {
-    const std::string refusal = options_.check(shape_);
-    if (!refusal.empty()) {
-      result_.outOfMemory = true;
-      return fail(refusal);
-    }
-  }
   instance_ = newPooled<CspInstance>(n);
   for (std::int32_t x = 0; x < n; ++x) {
     const Domain& d = domains_[static_cast<std::size_t>(domainOf_[x])];
