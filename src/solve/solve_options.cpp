@@ -261,6 +261,12 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--json and --output xcsp3 name two different reports";
     return false;
   }
+  if (o.competitionOutput && o.threads != 0) {
+    // The driver's scalability lines are no competition lines.
+    *error = "--output xcsp3 answers one search: --threads (N copies and their timings) does not "
+             "apply";
+    return false;
+  }
   if (o.instanceFile.empty() &&
       std::find(o.given.begin(), o.given.end(), "--max-intension-tuples") != o.given.end()) {
     *error = "--max-intension-tuples applies to an XCSP3 file read with --instance";
