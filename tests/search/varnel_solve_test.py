@@ -155,6 +155,13 @@ with tempfile.TemporaryDirectory() as work:
             for scope, rows in tables:
                 check(tuple(values[x] for x in scope) in rows,
                       f"{name}: solution {values} is not allowed by the table over {scope}")
+        # XCSP3 -> text -> the same counts.
+        again = os.path.join(work, "again.txt")
+        run(["--node-limit", "1", "--instance", os.path.join(work, "small.xml.xz"),
+             "--write-instance", again])
+        got = text_fields(run(["--all", "--instance", again])[1])
+        check(all(got.get(k) == expected[k] for k in ("solutions", "nodes")),
+              f"XCSP3 written back as text counts {got}, the text file {expected}")
         rc, out, err = run(["--instance", os.path.join(work, "cut.xml.xz")])
         check(rc == 2 and "truncated" in err, f"a truncated .xz: {rc} {err}")
 
