@@ -11,10 +11,34 @@ namespace varnel::xcsp3 {
 namespace {
 
 enum Operator : std::uint8_t {
-  kNeg, kAbs, kAdd, kSub, kMul, kDiv, kMod, kSqr, kPow, kMin, kMax, kDist,
-  kLt, kLe, kGe, kGt, kNe, kEq,
-  kNot, kAnd, kOr, kXor, kIff, kImp, kIf,
-  kSet, kIn, kNotIn,
+  kNeg,
+  kAbs,
+  kAdd,
+  kSub,
+  kMul,
+  kDiv,
+  kMod,
+  kSqr,
+  kPow,
+  kMin,
+  kMax,
+  kDist,
+  kLt,
+  kLe,
+  kGe,
+  kGt,
+  kNe,
+  kEq,
+  kNot,
+  kAnd,
+  kOr,
+  kXor,
+  kIff,
+  kImp,
+  kIf,
+  kSet,
+  kIn,
+  kNotIn,
 };
 
 struct OperatorInfo {
@@ -25,13 +49,13 @@ struct OperatorInfo {
 };
 
 constexpr OperatorInfo kOperators[] = {
-    {"neg", kNeg, 1, 1},  {"abs", kAbs, 1, 1},   {"add", kAdd, 2, -1},   {"sub", kSub, 2, 2},
-    {"mul", kMul, 2, -1}, {"div", kDiv, 2, 2},   {"mod", kMod, 2, 2},    {"sqr", kSqr, 1, 1},
-    {"pow", kPow, 2, 2},  {"min", kMin, 1, -1},  {"max", kMax, 1, -1},   {"dist", kDist, 2, 2},
-    {"lt", kLt, 2, 2},    {"le", kLe, 2, 2},     {"ge", kGe, 2, 2},      {"gt", kGt, 2, 2},
-    {"ne", kNe, 2, 2},    {"eq", kEq, 2, -1},    {"not", kNot, 1, 1},    {"and", kAnd, 1, -1},
-    {"or", kOr, 1, -1},   {"xor", kXor, 1, -1},  {"iff", kIff, 2, -1},   {"imp", kImp, 2, 2},
-    {"if", kIf, 3, 3},    {"set", kSet, 0, -1},  {"in", kIn, 2, 2},      {"notin", kNotIn, 2, 2},
+    {"neg", kNeg, 1, 1},  {"abs", kAbs, 1, 1},  {"add", kAdd, 2, -1}, {"sub", kSub, 2, 2},
+    {"mul", kMul, 2, -1}, {"div", kDiv, 2, 2},  {"mod", kMod, 2, 2},  {"sqr", kSqr, 1, 1},
+    {"pow", kPow, 2, 2},  {"min", kMin, 1, -1}, {"max", kMax, 1, -1}, {"dist", kDist, 2, 2},
+    {"lt", kLt, 2, 2},    {"le", kLe, 2, 2},    {"ge", kGe, 2, 2},    {"gt", kGt, 2, 2},
+    {"ne", kNe, 2, 2},    {"eq", kEq, 2, -1},   {"not", kNot, 1, 1},  {"and", kAnd, 1, -1},
+    {"or", kOr, 1, -1},   {"xor", kXor, 1, -1}, {"iff", kIff, 2, -1}, {"imp", kImp, 2, 2},
+    {"if", kIf, 3, 3},    {"set", kSet, 0, -1}, {"in", kIn, 2, 2},    {"notin", kNotIn, 2, 2},
 };
 
 const OperatorInfo* findOperator(std::string_view name) {
@@ -137,8 +161,10 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
       }
       i = end;
       expectOperand = false;
-      if (open.empty()) done = true;
-      else ++open.back().operands;
+      if (open.empty())
+        done = true;
+      else
+        ++open.back().operands;
       continue;
     }
     // After an operand: ',' or ')'.
@@ -154,8 +180,7 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
     open.pop_back();
     const OperatorInfo& info = *call.info;
     if (call.operands < info.minArity || (info.maxArity >= 0 && call.operands > info.maxArity)) {
-      return fail(std::string(info.name) + " with " + std::to_string(call.operands) +
-                  " operands");
+      return fail(std::string(info.name) + " with " + std::to_string(call.operands) + " operands");
     }
     std::int32_t arity = call.operands;
     if (info.op == kIn || info.op == kNotIn) {
@@ -166,13 +191,15 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
       }
       arity = 1 + steps_.back().arity;
       steps_.pop_back();
-    } else if (info.op == kSet && (open.empty() || (open.back().info->op != kIn &&
-                                                    open.back().info->op != kNotIn))) {
+    } else if (info.op == kSet &&
+               (open.empty() || (open.back().info->op != kIn && open.back().info->op != kNotIn))) {
       return fail("set(...) stands outside in or notin");
     }
     steps_.push_back({ExpressionStep::kOperator, static_cast<std::uint8_t>(info.op), arity, 0});
-    if (open.empty()) done = true;
-    else ++open.back().operands;
+    if (open.empty())
+      done = true;
+    else
+      ++open.back().operands;
   }
   if (!open.empty()) return fail("unclosed " + std::string(open.back().info->name) + "(");
   if (!done) return fail("empty expression");
@@ -191,8 +218,8 @@ bool Expression::bindParameters(const std::vector<ExpressionLeaf>& args, std::st
   for (ExpressionStep& s : steps_) {
     if (s.kind != ExpressionStep::kParameter) continue;
     if (s.value >= static_cast<std::int64_t>(args.size())) {
-      *error = "%" + std::to_string(s.value) + " but only " + std::to_string(args.size()) +
-               " arguments";
+      *error =
+          "%" + std::to_string(s.value) + " but only " + std::to_string(args.size()) + " arguments";
       return false;
     }
     const ExpressionLeaf& leaf = args[static_cast<std::size_t>(s.value)];

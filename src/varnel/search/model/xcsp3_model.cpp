@@ -22,7 +22,11 @@ bool looksLikeXcsp3(std::string_view head, std::string_view name) {
     return name.size() >= suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
   };
   if (endsWith(".lzma") || endsWith(".xz")) return true;
-  if (head.size() >= 6 && std::memcmp(head.data(), "\xFD" "7zXZ\0", 6) == 0) return true;
+  if (head.size() >= 6 && std::memcmp(head.data(),
+                                      "\xFD"
+                                      "7zXZ\0",
+                                      6) == 0)
+    return true;
   return startsWithXml(head);
 }
 

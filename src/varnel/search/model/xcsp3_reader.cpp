@@ -28,11 +28,31 @@ constexpr std::int64_t kLargestDomain = std::int64_t(1) << 24;
 // bound too.
 constexpr std::int64_t kMostVariables = 10000000;
 constexpr std::size_t kLongestToken = 64;
+// Decompressed data may exceed this allowance only by this many times the compressed bytes.
+constexpr std::uint64_t kBombAllowance = std::uint64_t(64) << 20;
+constexpr std::uint64_t kBombRatio = 1000;
 
 enum class El : std::uint8_t {
-  kInstance, kVariables, kVar, kArray, kDomain, kConstraints, kExtension, kIntension,
-  kAllDifferent, kInstantiation, kGroup, kBlock, kList, kSupports, kConflicts, kArgs, kMatrix,
-  kValues, kFunction, kSkip,
+  kInstance,
+  kVariables,
+  kVar,
+  kArray,
+  kDomain,
+  kConstraints,
+  kExtension,
+  kIntension,
+  kAllDifferent,
+  kInstantiation,
+  kGroup,
+  kBlock,
+  kList,
+  kSupports,
+  kConflicts,
+  kArgs,
+  kMatrix,
+  kValues,
+  kFunction,
+  kSkip,
 };
 
 struct ElementName {
@@ -40,11 +60,19 @@ struct ElementName {
   El element;
 };
 constexpr ElementName kConstraintElements[] = {
-    {"extension", El::kExtension}, {"intension", El::kIntension},
-    {"allDifferent", El::kAllDifferent}, {"instantiation", El::kInstantiation},
-    {"group", El::kGroup}, {"block", El::kBlock}, {"list", El::kList},
-    {"supports", El::kSupports}, {"conflicts", El::kConflicts}, {"args", El::kArgs},
-    {"matrix", El::kMatrix}, {"values", El::kValues}, {"function", El::kFunction},
+    {"extension", El::kExtension},
+    {"intension", El::kIntension},
+    {"allDifferent", El::kAllDifferent},
+    {"instantiation", El::kInstantiation},
+    {"group", El::kGroup},
+    {"block", El::kBlock},
+    {"list", El::kList},
+    {"supports", El::kSupports},
+    {"conflicts", El::kConflicts},
+    {"args", El::kArgs},
+    {"matrix", El::kMatrix},
+    {"values", El::kValues},
+    {"function", El::kFunction},
 };
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -122,8 +150,7 @@ class Xcsp3Builder {
   }
   bool failed() const { return failed_; }
   std::int64_t line() const {
-    return static_cast<std::int64_t>(XML_GetCurrentLineNumber(parser_)) + lineOffset_ +
-           textLines_;
+    return static_cast<std::int64_t>(XML_GetCurrentLineNumber(parser_)) + lineOffset_ + textLines_;
   }
   // Lines skipped before the XML began.
   void setLineOffset(std::int64_t lines) { lineOffset_ = lines; }
@@ -241,7 +268,7 @@ class Xcsp3Builder {
 
   // Tuple stream.
   ValueTable* tuples_ = nullptr;
-  std::string token_;  // the current entry, unless it is all digits so far
+  std::string token_;        // the current entry, unless it is all digits so far
   std::int64_t number_ = 0;  // the digits of the current entry while they are all it holds
   int digits_ = 0;
   bool negative_ = false;
@@ -316,8 +343,7 @@ void Xcsp3Builder::start(const char* rawName, const char** attributes) {
       const bool ok = forEachToken(forText, [&](std::string_view token) {
         const std::size_t bracket = token.find('[');
         if (token.substr(0, bracket) != entity.name || bracket == std::string_view::npos) {
-          fail("<domain for=" + shown(token) + "> names another array than " +
-               shown(entity.name));
+          fail("<domain for=" + shown(token) + "> names another array than " + shown(entity.name));
           return false;
         }
         bool compact = false;
@@ -364,8 +390,8 @@ void Xcsp3Builder::start(const char* rawName, const char** attributes) {
   }
   // Children of a constraint.
   const bool allowed =
-      (top == El::kExtension && (element == El::kList || element == El::kSupports ||
-                                 element == El::kConflicts)) ||
+      (top == El::kExtension &&
+       (element == El::kList || element == El::kSupports || element == El::kConflicts)) ||
       (top == El::kIntension && element == El::kFunction) ||
       (top == El::kAllDifferent && (element == El::kList || element == El::kMatrix)) ||
       (top == El::kInstantiation && (element == El::kList || element == El::kValues));
@@ -443,8 +469,8 @@ bool Xcsp3Builder::parseDomain(std::string_view text, bool symbolic, Domain* dom
   std::vector<std::int64_t>& values = domain->values;
   const bool ok = forEachToken(text, [&](std::string_view token) {
     if (symbolic) {
-      const auto [it, added] = symbolIndex_.emplace(std::string(token),
-                                                    static_cast<std::int64_t>(symbolIndex_.size()));
+      const auto [it, added] =
+          symbolIndex_.emplace(std::string(token), static_cast<std::int64_t>(symbolIndex_.size()));
       if (added) model_->symbols_.emplace_back(token);
       values.push_back(it->second);
     } else {
@@ -501,8 +527,8 @@ void Xcsp3Builder::endEntity() {
   }
   if (entityHasAs_) {
     const auto it = entityByName_.find(entityAsName_);
-    if (it == entityByName_.end() || it->second + 1 == static_cast<std::int32_t>(
-                                                           model_->entities_.size())) {
+    if (it == entityByName_.end() ||
+        it->second + 1 == static_cast<std::int32_t>(model_->entities_.size())) {
       return fail("as=" + shown(entityAsName_) + " names no declared variable or array");
     }
     const Xcsp3Model::Entity& other = model_->entities_[static_cast<std::size_t>(it->second)];
@@ -533,7 +559,8 @@ void Xcsp3Builder::endEntity() {
       ++count;
     }
   }
-  if (count > 0) shape_.addVariables(count, domains_[static_cast<std::size_t>(first)].values.size());
+  if (count > 0)
+    shape_.addVariables(count, domains_[static_cast<std::size_t>(first)].values.size());
   if (options_.check) {
     const std::string refusal = options_.check(shape_);
     if (!refusal.empty()) {
@@ -587,8 +614,10 @@ bool Xcsp3Builder::expandElements(const Xcsp3Model::Entity& entity, std::string_
         fail(shown(std::string(entity.name) + std::string(brackets)) + " is not a reference");
         return false;
       }
-      if (dots == std::string_view::npos) b = a;
-      else *compact = true;
+      if (dots == std::string_view::npos)
+        b = a;
+      else
+        *compact = true;
     } else {
       *compact = true;
     }
@@ -704,7 +733,8 @@ bool Xcsp3Builder::resolve(std::string_view text, const std::vector<Term>* args,
     forEachToken(text, [&](std::string_view token) {
       std::int64_t k = 0;
       if (token.size() > 1 && token[0] == '%' && parseInteger(token.substr(1), &k)) {
-        highest = std::max<std::int32_t>(highest, static_cast<std::int32_t>(std::min<std::int64_t>(k, INT32_MAX - 1)));
+        highest = std::max<std::int32_t>(
+            highest, static_cast<std::int32_t>(std::min<std::int64_t>(k, INT32_MAX - 1)));
       }
       return true;
     });
@@ -761,8 +791,8 @@ bool Xcsp3Builder::endTupleToken() {
     digits_ = 0;
     negative_ = false;
     tuples_->entries.push_back(v < -kLargestInstanceValue || v > kLargestInstanceValue
-                       ? Xcsp3Model::kTableOutside
-                       : static_cast<std::int32_t>(v));
+                                   ? Xcsp3Model::kTableOutside
+                                   : static_cast<std::int32_t>(v));
     return true;
   }
   spillNumber();
@@ -770,10 +800,10 @@ bool Xcsp3Builder::endTupleToken() {
   if (tupleMode_ == 2) {
     const std::size_t dots = token.find("..");
     std::int64_t lo = 0, hi = 0;
-    const bool ok = dots == std::string_view::npos
-                        ? parseInteger(token, &lo) || symbolValue(token, &lo)
-                        : parseInteger(token.substr(0, dots), &lo) &&
-                              parseInteger(token.substr(dots + 2), &hi);
+    const bool ok =
+        dots == std::string_view::npos
+            ? parseInteger(token, &lo) || symbolValue(token, &lo)
+            : parseInteger(token.substr(0, dots), &lo) && parseInteger(token.substr(dots + 2), &hi);
     if (!ok) {
       fail(shown(token) + " is not a value or a range a..b");
       return false;
@@ -908,7 +938,8 @@ void Xcsp3Builder::addTable(ConstraintKind kind, const std::vector<std::int32_t>
   const std::uint64_t count = rows.size() / scope.size();
   if (count > static_cast<std::uint64_t>(INT32_MAX)) return fail("a table of too many tuples");
   std::uint64_t buckets = 0;
-  for (const std::int32_t x : scope) buckets += static_cast<std::uint64_t>(instance_->domainSize(x));
+  for (const std::int32_t x : scope)
+    buckets += static_cast<std::uint64_t>(instance_->domainSize(x));
   shape_.addTables(1, static_cast<std::uint64_t>(arity), count, buckets);
   if (options_.check) {
     const std::string refusal = options_.check(shape_);
@@ -987,8 +1018,8 @@ void Xcsp3Builder::emitExtension(const Pending& p, std::vector<Term>&& terms) {
     for (std::size_t i = 0; i < arity; ++i) {
       const Domain& d =
           domains_[static_cast<std::size_t>(domainOf_[static_cast<std::size_t>(scope[i])])];
-      const bool range = d.values.back() - d.values.front() + 1 ==
-                         static_cast<std::int64_t>(d.values.size());
+      const bool range =
+          d.values.back() - d.values.front() + 1 == static_cast<std::int64_t>(d.values.size());
       column[i] = {&d, d.values.front(), range ? d.values.size() : 0};
     }
     rows.reserve(table.entries.size());
@@ -1003,7 +1034,8 @@ void Xcsp3Builder::emitExtension(const Pending& p, std::vector<Term>&& terms) {
         }
         const Column& col = column[i];
         const std::uint64_t offset = static_cast<std::uint64_t>(e - col.lo);
-        const std::int32_t k = col.size > 0 ? (offset < col.size ? static_cast<std::int32_t>(offset) : -1)
+        const std::int32_t k = col.size > 0
+                                   ? (offset < col.size ? static_cast<std::int32_t>(offset) : -1)
                                : e == Xcsp3Model::kTableOutside ? -1
                                                                 : col.domain->index(e);
         keep = k >= 0;
@@ -1052,9 +1084,9 @@ void Xcsp3Builder::emitIntension(const Pending& p, const std::vector<Term>* args
   if (args != nullptr) {
     std::vector<xcsp3::ExpressionLeaf> leaves;
     for (const Term& t : *args) {
-      leaves.push_back({t.variable ? xcsp3::ExpressionLeaf::kVariable
-                                   : xcsp3::ExpressionLeaf::kConstant,
-                        t.value});
+      leaves.push_back(
+          {t.variable ? xcsp3::ExpressionLeaf::kVariable : xcsp3::ExpressionLeaf::kConstant,
+           t.value});
     }
     std::string error;
     if (!expression->bindParameters(leaves, &error)) return fail(error);
@@ -1098,8 +1130,8 @@ void Xcsp3Builder::emitIntension(const Pending& p, const std::vector<Term>* args
   }
   if (candidates > options_.maxIntensionTuples) {
     result_.unsupported = true;
-    return fail("<intension> over " + std::to_string(scope.size()) +
-                    " variables has more than " + std::to_string(options_.maxIntensionTuples) +
+    return fail("<intension> over " + std::to_string(scope.size()) + " variables has more than " +
+                    std::to_string(options_.maxIntensionTuples) +
                     " candidate tuples (--max-intension-tuples)",
                 true);
   }
@@ -1116,8 +1148,8 @@ void Xcsp3Builder::emitIntension(const Pending& p, const std::vector<Term>* args
       if (expression->evaluate(assignment_.data(), &result, stack64_) && result != 0) {
         for (std::size_t i = 0; i < scope.size(); ++i) {
           const std::int32_t x = scope[i];
-          row[i] = domains_[static_cast<std::size_t>(domainOf_[static_cast<std::size_t>(x)])]
-                       .index(values[i][at[i]]);
+          row[i] = domains_[static_cast<std::size_t>(domainOf_[static_cast<std::size_t>(x)])].index(
+              values[i][at[i]]);
         }
         rows.insert(rows.end(), row.begin(), row.end());
       }
@@ -1270,8 +1302,7 @@ void Xcsp3Builder::emitInstantiation(const Pending& p, const std::vector<Term>* 
     check.terms.push_back(terms[i]);
     check.terms.push_back(values[i]);
     const std::int64_t value = values[i].value;
-    restrict(static_cast<std::int32_t>(terms[i].value),
-             [&](std::int64_t v) { return v == value; });
+    restrict(static_cast<std::int32_t>(terms[i].value), [&](std::int64_t v) { return v == value; });
   }
   model_->checks_.push_back(std::move(check));
 }
@@ -1346,14 +1377,16 @@ void Xcsp3Builder::end() {
             return true;
           }
           if (!resolveToken(name, nullptr, -1, out) || out.size() != 1) return false;
-          *leaf = {out[0].variable ? xcsp3::ExpressionLeaf::kVariable
-                                   : xcsp3::ExpressionLeaf::kConstant,
-                   out[0].value};
+          *leaf = {
+              out[0].variable ? xcsp3::ExpressionLeaf::kVariable : xcsp3::ExpressionLeaf::kConstant,
+              out[0].value};
           return true;
         };
         if (!pending_.expression->parse(text, resolveName, &error)) {
-          if (failed_) result_.error = "intension: " + result_.error;
-          else fail(error);
+          if (failed_)
+            result_.error = "intension: " + result_.error;
+          else
+            fail(error);
           break;
         }
       }
@@ -1441,10 +1474,12 @@ void Xcsp3Builder::finish() {
         }
         if (!keep) rows.resize(at);
       }
-      restricted->addTable(instance_->kind(c), scope, arity, rows.data(),
-                           static_cast<std::int32_t>(rows.size() / static_cast<std::size_t>(arity)));
+      restricted->addTable(
+          instance_->kind(c), scope, arity, rows.data(),
+          static_cast<std::int32_t>(rows.size() / static_cast<std::size_t>(arity)));
     }
-    for (const std::int32_t x : emptied) restricted->addTable(ConstraintKind::kSupports, &x, 1, nullptr, 0);
+    for (const std::int32_t x : emptied)
+      restricted->addTable(ConstraintKind::kSupports, &x, 1, nullptr, 0);
     deletePooled(instance_);
     instance_ = restricted;
   }
@@ -1502,7 +1537,8 @@ class Feeder {
       const bool final = last && size == 0;
       if (XML_Parse(parser_, data, chunk, final ? 1 : 0) == XML_STATUS_ERROR) {
         if (!builder_.failed()) {
-          builder_.fail(std::string("malformed XML: ") + XML_ErrorString(XML_GetErrorCode(parser_)));
+          builder_.fail(std::string("malformed XML: ") +
+                        XML_ErrorString(XML_GetErrorCode(parser_)));
         }
         return false;
       }
@@ -1542,8 +1578,9 @@ Xcsp3ReadResult readXcsp3(std::istream& in, const Xcsp3ReadOptions& options) {
     std::vector<char> input(kChunk);
     std::streambuf* source = in.rdbuf();
     const auto readSome = [&](char* to, std::size_t size) {
-      return source == nullptr ? std::size_t(0)
-                               : static_cast<std::size_t>(source->sgetn(to, static_cast<std::streamsize>(size)));
+      return source == nullptr
+                 ? std::size_t(0)
+                 : static_cast<std::size_t>(source->sgetn(to, static_cast<std::streamsize>(size)));
     };
     std::size_t got = readSome(input.data(), kChunk);
     const std::string_view head(input.data(), got);
@@ -1575,10 +1612,18 @@ Xcsp3ReadResult readXcsp3(std::istream& in, const Xcsp3ReadOptions& options) {
           const std::size_t produced = output.size() - stream.avail_out;
           if (produced > 0) going = feeder.feed(output.data(), produced, false);
           if (!going) break;
+          // A small file that expands without end keeps the parser busy for nothing: real files
+          // shrink 5 to 50 times, a decompression bomb thousands of times.
+          if (stream.total_out > kBombAllowance + kBombRatio * stream.total_in) {
+            builder.fail("the compressed data expands more than " + std::to_string(kBombRatio) +
+                         "-fold: refused as a decompression bomb");
+            going = false;
+            break;
+          }
           if (ret == LZMA_STREAM_END) {
             finished = true;
-          } else if (ret == LZMA_BUF_ERROR || (ret == LZMA_OK && stream.avail_in == 0 && got == 0 &&
-                                               produced == 0)) {
+          } else if (ret == LZMA_BUF_ERROR ||
+                     (ret == LZMA_OK && stream.avail_in == 0 && got == 0 && produced == 0)) {
             builder.fail("the compressed data is truncated");
             going = false;
           } else if (ret == LZMA_FORMAT_ERROR) {

@@ -79,10 +79,10 @@ class Xcsp3Model {
   std::vector<std::vector<std::int64_t>> domains_;  // as declared, increasing
   std::vector<std::int32_t> domainOf_;              // variable -> its declared domain
   std::int64_t variablesLine_ = 0;                  // the line of <variables>
-  std::vector<std::int32_t> entityOf_;  // variable -> entity
-  std::vector<std::int32_t> elementOf_;  // variable -> element of its entity
-  std::vector<bool> symbolic_;           // variable -> its values are symbols
-  std::vector<std::string> symbols_;     // symbolic value k's name
+  std::vector<std::int32_t> entityOf_;              // variable -> entity
+  std::vector<std::int32_t> elementOf_;             // variable -> element of its entity
+  std::vector<bool> symbolic_;                      // variable -> its values are symbols
+  std::vector<std::string> symbols_;                // symbolic value k's name
   std::vector<Check> checks_;
 };
 
@@ -97,10 +97,10 @@ struct Xcsp3ReadOptions {
 struct Xcsp3ReadResult {
   CspInstance* instance = nullptr;  // in the calling thread's pools; null on a refusal
   std::unique_ptr<Xcsp3Model> model;
-  std::int64_t line = 0;      // the line of the problem
-  std::string error;          // what is wrong there, in a sentence
-  bool outOfMemory = false;   // the memory check refused: `error` is its line
-  bool unsupported = false;   // the file is well formed but outside the subset
+  std::int64_t line = 0;           // the line of the problem
+  std::string error;               // what is wrong there, in a sentence
+  bool outOfMemory = false;        // the memory check refused: `error` is its line
+  bool unsupported = false;        // the file is well formed but outside the subset
   std::int64_t droppedTuples = 0;  // table rows with a value outside its variable's domain
 };
 
