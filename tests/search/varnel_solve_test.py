@@ -164,6 +164,12 @@ with tempfile.TemporaryDirectory() as work:
               f"XCSP3 written back as text counts {got}, the text file {expected}")
         rc, out, err = run(["--instance", os.path.join(work, "cut.xml.xz")])
         check(rc == 2 and "truncated" in err, f"a truncated .xz: {rc} {err}")
+        # 15 KB of .xz holding 100 MB of blanks: stopped, not parsed to the end.
+        bomb = os.path.join(work, "bomb.xml.xz")
+        open(bomb, "wb").write(lzma.compress(b"<instance>" + b" " * (100 << 20) + b"</instance>",
+                                             preset=0))
+        rc, out, err = run(["--instance", bomb])
+        check(rc == 2 and "decompression bomb" in err, f"a decompression bomb: {rc} {err}")
 
 # Interrupts stop a long search at its next node; every line is printed.
 if os.name == "posix":
