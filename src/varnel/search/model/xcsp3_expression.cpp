@@ -106,7 +106,7 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
   bool expectOperand = true;  // after '(' or ',' or at the start
   bool done = false;          // the whole expression has been read
   const auto fail = [&](const std::string& why) {
-    *error = "intension: " + why;
+    *error = std::string("intension: ") + why;
     return false;
   };
   while (true) {
@@ -126,7 +126,8 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
         std::int64_t k = 0;
         const auto [p, ec] = std::from_chars(text.data() + i + 1, text.data() + end, k);
         if (ec != std::errc() || p != text.data() + end || k > 1000000) {
-          return fail("'" + std::string(text.substr(i, std::min<std::size_t>(end - i + 1, 20))) +
+          return fail(std::string("'") +
+                      std::string(text.substr(i, std::min<std::size_t>(end - i + 1, 20))) +
                       "' is not a parameter");
         }
         steps_.push_back({ExpressionStep::kParameter, 0, 0, k});
@@ -139,7 +140,8 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
         if (next < text.size() && text[next] == '(') {
           const OperatorInfo* info = findOperator(word);
           if (info == nullptr) {
-            return fail("operator '" + std::string(word.substr(0, 40)) + "' is not supported");
+            return fail(std::string("operator '") + std::string(word.substr(0, 40)) +
+                        "' is not supported");
           }
           open.push_back({info, 0});
           i = next + 1;
@@ -152,7 +154,7 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
         } else {
           ExpressionLeaf leaf{};
           if (!resolve(word, &leaf)) {
-            return fail("'" + std::string(word.substr(0, 60)) + "' is not declared");
+            return fail(std::string("'") + std::string(word.substr(0, 60)) + "' is not declared");
           }
           steps_.push_back({leaf.kind == ExpressionLeaf::kVariable ? ExpressionStep::kVariable
                                                                    : ExpressionStep::kConstant,
@@ -168,13 +170,14 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
       continue;
     }
     // After an operand: ',' or ')'.
-    if (open.empty()) return fail("unexpected '" + std::string(1, c) + "'");
+    if (open.empty()) return fail(std::string("unexpected '") + std::string(1, c) + "'");
     if (c == ',') {
       expectOperand = true;
       ++i;
       continue;
     }
-    if (c != ')') return fail("expected ',' or ')' but found '" + std::string(1, c) + "'");
+    if (c != ')')
+      return fail(std::string("expected ',' or ')' but found '") + std::string(1, c) + "'");
     ++i;
     const Open call = open.back();
     open.pop_back();
@@ -201,7 +204,8 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
     else
       ++open.back().operands;
   }
-  if (!open.empty()) return fail("unclosed " + std::string(open.back().info->name) + "(");
+  if (!open.empty())
+    return fail(std::string("unclosed ") + std::string(open.back().info->name) + "(");
   if (!done) return fail("empty expression");
   return true;
 }
@@ -218,8 +222,8 @@ bool Expression::bindParameters(const std::vector<ExpressionLeaf>& args, std::st
   for (ExpressionStep& s : steps_) {
     if (s.kind != ExpressionStep::kParameter) continue;
     if (s.value >= static_cast<std::int64_t>(args.size())) {
-      *error =
-          "%" + std::to_string(s.value) + " but only " + std::to_string(args.size()) + " arguments";
+      *error = std::string("%") + std::to_string(s.value) + " but only " +
+               std::to_string(args.size()) + " arguments";
       return false;
     }
     const ExpressionLeaf& leaf = args[static_cast<std::size_t>(s.value)];

@@ -39,7 +39,11 @@ std::string Xcsp3Model::variableName(std::int32_t x) const {
     index[d] = element % e.sizes[d];
     element /= e.sizes[d];
   }
-  for (const std::int64_t i : index) name += "[" + std::to_string(i) + "]";
+  for (const std::int64_t i : index) {
+    name += '[';
+    name += std::to_string(i);
+    name += ']';
+  }
   return name;
 }
 
