@@ -25,6 +25,11 @@ set(VARNEL_PC_CFLAGS -std=c++20)
 if(VARNEL_ENABLE_ASSERTS)
   string(APPEND VARNEL_PC_CFLAGS " -DVARNEL_ENABLE_ASSERTS")
 endif()
+# The XCSP3 reader's libraries, for a static link of the reader (pkg-config --static).
+set(VARNEL_PC_LIBS_PRIVATE "")
+if(VARNEL_XCSP3)
+  set(VARNEL_PC_LIBS_PRIVATE "-lexpat -llzma")
+endif()
 configure_file(cmake/varnel.pc.in ${PROJECT_BINARY_DIR}/varnel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/varnel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

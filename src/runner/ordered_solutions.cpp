@@ -14,7 +14,9 @@ OrderedSolutions::OrderedSolutions(std::int32_t workers, std::int32_t subproblem
       heldCap_(heldCap),
       sink_(sink),
       context_(context),
-      stop_(stop) {}
+      stop_(stop) {
+  full_.store(limit == 0, std::memory_order_relaxed);
+}
 
 void OrderedSolutions::started(std::int32_t worker, std::int32_t k) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -25,9 +27,11 @@ void OrderedSolutions::deliver(const std::vector<std::int64_t>& values) {
   if (delivered_ >= limit_) return;
   ++delivered_;
   sink_(values, context_);
+  if (delivered_ == limit_) full_.store(true, std::memory_order_relaxed);
 }
 
 void OrderedSolutions::found(std::int32_t worker, std::vector<std::int64_t>&& values) {
+  if (full()) return;
   std::unique_lock<std::mutex> lock(mutex_);
   if (delivered_ >= limit_) return;
   const std::int32_t k = current_[static_cast<std::size_t>(worker)];

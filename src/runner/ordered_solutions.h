@@ -5,6 +5,7 @@
 // prints millions of solutions keeps its memory flat, and a stop request ends every wait.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -29,8 +30,8 @@ class OrderedSolutions {
   void found(std::int32_t worker, std::vector<std::int64_t>&& values);
   void ended(std::int32_t worker, std::int32_t k);
 
-  // Solutions handed on so far.
-  std::uint64_t delivered() const { return delivered_; }
+  // True once `limit` solutions were handed on: the rest need not be looked at.
+  bool full() const { return full_.load(std::memory_order_relaxed); }
 
  private:
   void deliver(const std::vector<std::int64_t>& values);
@@ -45,6 +46,7 @@ class OrderedSolutions {
   std::int32_t next_ = 0;  // the earliest subproblem not handed on in full
   std::uint64_t limit_;
   std::uint64_t delivered_ = 0;
+  std::atomic<bool> full_{false};  // delivered_ reached limit_: found() returns without the lock
   std::uint64_t heldBytes_ = 0;
   std::uint64_t heldCap_;
   Sink sink_;

@@ -23,7 +23,8 @@ struct SolutionKeeper {
 void keepSolution(const SearchSpace& space, void* context) {
   auto* keeper = static_cast<SolutionKeeper*>(context);
   if (keeper->ordered != nullptr) {
-    keeper->ordered->found(keeper->worker, solutionValues(space));
+    // Once enough were handed on, a counting search pays one relaxed load per solution.
+    if (!keeper->ordered->full()) keeper->ordered->found(keeper->worker, solutionValues(space));
     return;
   }
   if (keeper->firstOnly != nullptr) {

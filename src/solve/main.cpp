@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <string>
@@ -33,6 +34,7 @@
 #include "varnel/search/dfs.h"
 #include "varnel/search/model/instance_io.h"
 #include "varnel/search/model/rb_instance.h"
+#include "varnel/search/model/xcsp3_reader.h"
 #include "varnel/search/search_bytes.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/table_bytes.h"
@@ -46,6 +48,16 @@ constexpr int kExitUsage = 2;
 constexpr int kExitThreadRefused = 3;
 constexpr int kExitDisagree = 4;
 constexpr int kExitBadSolution = 6;
+
+// What the competitions' lines need, gathered as the run reports: the search's end and the
+// first solution.
+struct Verdict {
+  bool searched = false;
+  bool complete = false;
+  std::int64_t solutions = 0;
+  std::vector<std::int64_t> first;
+};
+Verdict verdict;
 
 // The request every search of the run polls: the time limit's alarm and the interrupt handler
 // set it, and with --parallel the first solution. Static, because a signal handler may store
@@ -97,16 +109,29 @@ void keepSolution(const SearchSpace& space, void* context) {
 
 // All-solutions mode: the first `limit` solutions, each checked against the instance and printed
 // as soon as it is found, so that a long listing holds no memory and a stop stops it.
+// All-solutions mode: the first `shown` solutions, and at least the first one (the
+// competitions' v line), each checked against the instance and handed on as soon as it is found.
 struct SolutionStream {
+  SolutionStream(SolveOutput* out, const CspInstance* instance, const Xcsp3Model* model,
+                 const SolveOptions* options)
+      : out(out),
+        instance(instance),
+        model(model),
+        options(options),
+        shown(static_cast<std::uint64_t>(options->printSolutions)),
+        limit(shown > 0 ? shown : 1) {}
   SolveOutput* out;
   const CspInstance* instance;
-  std::uint64_t limit;
-  std::uint64_t printed = 0;
+  const Xcsp3Model* model;
+  const SolveOptions* options;
+  std::uint64_t shown;  // printed
+  std::uint64_t limit;  // checked
+  std::uint64_t delivered = 0;
 
   static void print(const std::vector<std::int64_t>& values, void* context);
   static void printFound(const SearchSpace& space, void* context) {
     auto* self = static_cast<SolutionStream*>(context);
-    if (self->printed < self->limit) print(runner::solutionValues(space), context);
+    if (self->delivered < self->limit) print(runner::solutionValues(space), context);
   }
 };
 
@@ -229,7 +254,44 @@ std::string cannotOpen(const std::string& file, const std::error_code& why) {
   return "cannot open '" + printableText(file, 0) + "': " + why.message();
 }
 
-CspInstance* readInstanceFile(const std::string& path, const MemoryCheck& check, SolveOutput& out) {
+// The competitions' answer line for a file that this build cannot search, before the error.
+void printUnsupported(SolveOutput& out) {
+  if (out.competition()) out.verbatim("s UNSUPPORTED");
+}
+
+// An XCSP3 file (plain, .lzma or .xz): the instance, and in `model` its names and its own
+// constraints for the output. A file outside the subset is refused naming the element and line.
+CspInstance* readXcsp3File(std::ifstream& file, const std::string& path, const SolveOptions& o,
+                           const MemoryCheck& check, SolveOutput& out,
+                           std::unique_ptr<Xcsp3Model>* model) {
+  Xcsp3ReadOptions options;
+  options.maxIntensionTuples = o.maxIntensionTuples;
+  options.check = [&](const InstanceShape& shape) { return check.refusal(shape, 0); };
+  const std::int64_t start = platform::counterNow();
+  Xcsp3ReadResult read = readXcsp3(file, options);
+  const std::int64_t readMs =
+      elapsedMilliseconds(start, platform::counterNow(), platform::counterFrequency());
+  if (read.outOfMemory) MemoryCheck::exitRefused(read.error);
+  if (read.instance == nullptr) {
+    if (read.unsupported) printUnsupported(out);
+    exitUsage(printableText(path, 0) + ":" + std::to_string(read.line) + ": " + read.error);
+  }
+  const std::string what = "file " + printableText(path, 0);
+  out.field("instance", what, "instance", json::string(what));
+  out.field("format", "xcsp3", "format", json::string("xcsp3"));
+  out.field("read time", std::to_string(readMs) + " ms", "read_time_ms", json::number(readMs));
+  if (read.droppedTuples > 0) {
+    out.text("dropped tuples: " + std::to_string(read.droppedTuples) +
+             " (a value outside its variable's domain)");
+  }
+  out.member("dropped_tuples", json::number(read.droppedTuples));
+  *model = std::move(read.model);
+  return read.instance;
+}
+
+CspInstance* readInstanceFile(const std::string& path, const SolveOptions& o,
+                              const MemoryCheck& check, SolveOutput& out,
+                              std::unique_ptr<Xcsp3Model>* model) {
   std::error_code status;
   if (std::filesystem::is_directory(path, status)) {
     exitUsage(cannotOpen(path, std::make_error_code(std::errc::is_a_directory)));
@@ -238,6 +300,13 @@ CspInstance* readInstanceFile(const std::string& path, const MemoryCheck& check,
   // at a Ctrl-Z byte.
   std::ifstream file(path, std::ios::binary);
   if (!file) exitUsage(cannotOpen(path, std::error_code(errno, std::generic_category())));
+  // The first bytes tell the formats apart: XML (or xz data, or a .lzma/.xz name) is XCSP3.
+  char head[512];
+  const auto got = static_cast<std::size_t>(file.rdbuf()->sgetn(head, sizeof head));
+  file.rdbuf()->pubseekpos(0, std::ios::in);
+  if (looksLikeXcsp3(std::string_view(head, got), path)) {
+    return readXcsp3File(file, path, o, check, out, model);
+  }
   InstanceReadResult read =
       readInstance(file, [&](const InstanceShape& shape) { return check.refusal(shape, 0); });
   if (read.outOfMemory) MemoryCheck::exitRefused(read.error);
@@ -254,9 +323,10 @@ CspInstance* readInstanceFile(const std::string& path, const MemoryCheck& check,
   return read.instance;
 }
 
-CspInstance* buildInstance(const SolveOptions& o, SolveOutput& out) {
+CspInstance* buildInstance(const SolveOptions& o, SolveOutput& out,
+                           std::unique_ptr<Xcsp3Model>* model) {
   const MemoryCheck check(o);
-  if (!o.instanceFile.empty()) return readInstanceFile(o.instanceFile, check, out);
+  if (!o.instanceFile.empty()) return readInstanceFile(o.instanceFile, o, check, out, model);
   if (o.fromTable) {
     const std::string what = "problem 1 table arity=" + std::to_string(o.tableArity) +
                              " numTuples=" + std::to_string(o.tableTuples) +
@@ -302,6 +372,9 @@ void printRun(SolveOutput& out, const SearchStatistics& s, std::int64_t ticks,
             json::string(stopReasonName(s.stopped)));
   out.field("time", std::to_string(ms) + " ms", "time_ms", json::number(ms));
   out.field("nodes per second", decimal(rate), "nodes_per_second", json::number(rate));
+  verdict.searched = true;
+  verdict.complete = s.complete;
+  verdict.solutions = s.solutions;
 }
 
 std::string valuesText(const std::vector<std::int64_t>& values) {
@@ -318,10 +391,30 @@ std::string valuesJson(const std::vector<std::int64_t>& values) {
   return json::array(items);
 }
 
+// A solution as printed: with the file's names (`x[0]=3`) when it gave them.
+std::string solutionText(const std::vector<std::int64_t>& values, const Xcsp3Model* model) {
+  if (model == nullptr) return valuesText(values);
+  std::string text;
+  for (std::size_t x = 0; x < values.size(); ++x) {
+    const auto var = static_cast<std::int32_t>(x);
+    text += (x > 0 ? " " : "") + model->variableName(var) + "=" + model->valueText(var, values[x]);
+  }
+  return text;
+}
+
 // A solution that a constraint forbids is a fault of the search: it is reported on standard
-// error and ends the program before anything wrong is shown.
-void checkSolution(const CspInstance& instance, const std::vector<std::int64_t>& values,
-                   std::uint64_t number) {
+// error and ends the program before anything wrong is shown. An XCSP3 file's solutions are
+// checked against the file's own constraints, not only the tables they were turned into.
+void checkSolution(const CspInstance& instance, const Xcsp3Model* model, const SolveOptions& o,
+                   const std::vector<std::int64_t>& values, std::uint64_t number) {
+  const std::int64_t line = model != nullptr ? model->firstViolatedLine(values.data()) : 0;
+  if (line > 0) {
+    std::cout.flush();
+    std::cerr << "Error: solution " << number << " violates the constraint of line " << line
+              << " of " << printableText(o.instanceFile, 0)
+              << ": a fault of the search, nothing is printed for it" << std::endl;
+    std::exit(kExitBadSolution);
+  }
   const std::int32_t violated = instance.firstViolatedConstraint(values.data());
   if (violated < 0) return;
   std::cout.flush();
@@ -333,18 +426,29 @@ void checkSolution(const CspInstance& instance, const std::vector<std::int64_t>&
 
 void SolutionStream::print(const std::vector<std::int64_t>& values, void* context) {
   auto* self = static_cast<SolutionStream*>(context);
-  checkSolution(*self->instance, values, ++self->printed);
-  self->out->text("solution: " + valuesText(values), false);
+  checkSolution(*self->instance, self->model, *self->options, values, ++self->delivered);
+  if (verdict.first.empty()) verdict.first = values;
+  if (self->delivered > self->shown) return;
+  // The competitions' v line carries the first solution.
+  if (!self->out->competition()) {
+    self->out->text("solution: " + solutionText(values, self->model), false);
+  }
   self->out->arrayItem(valuesJson(values));
 }
 
 // First-solution mode: checks the solution found, if any, and prints it (`solution`, null in
 // JSON when there is none). All-solutions mode printed its solutions as it found them.
 void printSolutions(SolveOutput& out, const CspInstance& instance, const SolveOptions& o,
-                    const std::vector<std::vector<std::int64_t>>& solutions) {
+                    const std::vector<std::vector<std::int64_t>>& solutions,
+                    const Xcsp3Model* model) {
   if (o.allSolutions) return;
-  for (std::size_t k = 0; k < solutions.size(); ++k) checkSolution(instance, solutions[k], k + 1);
-  for (const auto& values : solutions) out.text("solution: " + valuesText(values));
+  for (std::size_t k = 0; k < solutions.size(); ++k) {
+    checkSolution(instance, model, o, solutions[k], k + 1);
+  }
+  if (!solutions.empty()) verdict.first = solutions[0];
+  for (const auto& values : solutions) {
+    if (!out.competition()) out.text("solution: " + solutionText(values, model));
+  }
   out.member("solution", solutions.empty() ? "null" : valuesJson(solutions[0]));
 }
 
@@ -478,7 +582,7 @@ int writeSubproblems(const CspInstance& instance, const InstanceSupportMasks* ma
 // The parallel search's lines: workers, subproblems, the one-thread lines, then each worker.
 int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks,
                   const SolveOptions& o, std::int64_t frequency, SolveOutput& out,
-                  ProgressLine& progress) {
+                  const Xcsp3Model* model, ProgressLine& progress) {
   runner::ParallelSearchOptions p;
   p.masks = masks;
   p.allSolutions = o.allSolutions;
@@ -487,12 +591,12 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   p.workers = o.parallel;
   p.subproblems = o.subproblems;
   p.splitMem = o.splitMem;
-  SolutionStream stream{&out, &instance, static_cast<std::uint64_t>(o.printSolutions)};
-  if (o.allSolutions && o.printSolutions > 0) {
+  SolutionStream stream(&out, &instance, model, &o);
+  if (o.allSolutions) {
     p.solutionSink = SolutionStream::print;
     p.solutionSinkContext = &stream;
     p.sinkLimit = stream.limit;
-    out.beginArray("printed_solutions");
+    if (stream.shown > 0) out.beginArray("printed_solutions");
   }
   p.progress = &searchProgress;
   p.subproblemCount = &subproblemTotal;
@@ -504,7 +608,7 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   }
   const runner::ParallelSearchResult r = runner::parallelSearch(instance, p);
   progress.stop();
-  if (p.solutionSink != nullptr) out.endArray();
+  if (stream.shown > 0 && o.allSolutions) out.endArray();
   const std::int64_t decompositionMs = elapsedMilliseconds(0, r.decompositionTicks, frequency);
   out.field("workers", std::to_string(o.parallel), "workers", json::number(o.parallel));
   out.field("subproblems", std::to_string(r.subproblems), "subproblems",
@@ -519,7 +623,7 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   if (!o.allSolutions && r.winner >= 0) {
     solutions = r.workers[static_cast<std::size_t>(r.winner)].solutions;
   }
-  printSolutions(out, instance, o, solutions);
+  printSolutions(out, instance, o, solutions, model);
   std::vector<std::string> workers;
   for (std::size_t k = 0; k < r.workers.size(); ++k) {
     const runner::WorkerResult& w = r.workers[k];
@@ -556,7 +660,7 @@ bool sameCounts(const SearchStatistics& a, const SearchStatistics& b) {
 // --threads: N copies of the search at once, then the main thread's, and the report block.
 int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
                 const SolveOptions& o, const SearchOptions& search, std::int64_t frequency,
-                SolveOutput& out) {
+                SolveOutput& out, const Xcsp3Model* model) {
   const std::int32_t n = o.threads;
   out.text("#threads " + std::to_string(n));  // the driver's line
   out.member("threads", json::number(n));
@@ -568,13 +672,14 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   }
   const runner::LaunchInterval interval = runner::runThreads(runners, n);
   // The reference run, alone, after every worker has ended.
-  SolutionStream stream{&out, &instance, static_cast<std::uint64_t>(o.printSolutions)};
-  const bool streamed = o.allSolutions && o.printSolutions > 0;
-  if (streamed) out.beginArray("printed_solutions");
-  const SolveRun mainRun = solveOnce(instance, masks, search, 1, streamed ? &stream : nullptr);
-  if (streamed) out.endArray();
+  SolutionStream stream(&out, &instance, model, &o);
+  const bool listed = o.allSolutions && stream.shown > 0;
+  if (listed) out.beginArray("printed_solutions");
+  const SolveRun mainRun =
+      solveOnce(instance, masks, search, 1, o.allSolutions ? &stream : nullptr);
+  if (listed) out.endArray();
   printRun(out, mainRun.stats, mainRun.ticks, frequency);
-  printSolutions(out, instance, o, mainRun.solutions);
+  printSolutions(out, instance, o, mainRun.solutions, model);
   // A search stopped from outside (time limit, interrupt) ends wherever each copy was.
   const bool compared = !stopRequest.requested();
   bool agree = true;
@@ -632,6 +737,63 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   return !compared || agree ? 0 : kExitDisagree;
 }
 
+// The search reads positive tables only until the propagators for conflicts tables, starred
+// tables and allDifferent are built: the first constraint beyond, named, else empty.
+std::string missingPropagator(const CspInstance& instance) {
+  for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
+    const char* what = !instance.isTable(c)                             ? "an allDifferent"
+                       : instance.kind(c) == ConstraintKind::kConflicts ? "a conflicts table"
+                       : instance.hasStars(c)                           ? "a table with * entries"
+                                                                        : nullptr;
+    if (what != nullptr) {
+      return "constraint " + std::to_string(c + 1) + " is " + what +
+             ", which this build reads and checks but cannot search yet (its propagator is not "
+             "built)";
+    }
+  }
+  return "";
+}
+
+// A domain emptied at load, which the reader leaves as an empty unary table: the instance is
+// unsatisfiable whatever its other constraints say, so the domains and that table alone give
+// the same answer. Null when there is none.
+CspInstance* provenUnsatisfiable(const CspInstance& instance) {
+  for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
+    if (instance.isTable(c) && instance.kind(c) == ConstraintKind::kSupports &&
+        instance.tupleCount(c) == 0) {
+      auto* failed = newPooled<CspInstance>(instance.varCount());
+      for (std::int32_t x = 0; x < instance.varCount(); ++x) {
+        failed->setDomain(x, instance.values(x), instance.domainSize(x));
+      }
+      failed->addTable(ConstraintKind::kSupports, instance.scope(c), instance.arity(c), nullptr, 0);
+      return failed;
+    }
+  }
+  return nullptr;
+}
+
+// --output xcsp3: the answer and the first solution, every variable in declaration order.
+void printCompetitionLines(SolveOutput& out, const CspInstance& instance,
+                           const Xcsp3Model* model) {
+  if (!verdict.searched) {
+    out.verbatim("s UNKNOWN");
+    return;
+  }
+  if (verdict.solutions == 0) {
+    out.verbatim(verdict.complete ? "s UNSATISFIABLE" : "s UNKNOWN");
+    return;
+  }
+  out.verbatim("s SATISFIABLE");
+  std::string names, values;
+  for (std::int32_t x = 0; x < instance.varCount(); ++x) {
+    const std::int64_t v = verdict.first[static_cast<std::size_t>(x)];
+    names += " " + (model != nullptr ? model->variableName(x) : "x" + std::to_string(x));
+    values += " " + (model != nullptr ? model->valueText(x, v) : std::to_string(v));
+  }
+  out.verbatim("v <instantiation> <list>" + names + " </list> <values>" + values +
+               " </values> </instantiation>");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -656,16 +818,28 @@ int main(int argc, char** argv) {
     std::cerr << "Error: the system refused the thread of the time limit" << std::endl;
     return kExitThreadRefused;
   }
-  SolveOutput out(o.json);
+  SolveOutput out(o.json, o.competitionOutput);
   out.member("program", json::string("varnel-solve"));
   out.member("version", json::string(VARNEL_VERSION));
-  CspInstance* instance = buildInstance(o, out);
+  std::unique_ptr<Xcsp3Model> model;
+  CspInstance* instance = buildInstance(o, out, &model);
   out.text("variables: " + std::to_string(instance->varCount()) +
            " constraints: " + std::to_string(instance->constraintCount()) +
            " tuples: " + std::to_string(instance->totalTuples()));
   out.member("variables", json::number(instance->varCount()));
   out.member("constraints", json::number(instance->constraintCount()));
   out.member("tuples", json::number(instance->totalTuples()));
+  if (!instance->onlyPositiveTables()) {
+    if (CspInstance* failed = provenUnsatisfiable(*instance)) {
+      out.text("unsatisfiable at load: a domain is left without a value; searched: " +
+               std::to_string(failed->constraintCount()) + " constraint");
+      deletePooled(instance);
+      instance = failed;
+    } else {
+      printUnsupported(out);
+      exitUsage(printableText(o.instanceFile, 0) + ": " + missingPropagator(*instance));
+    }
+  }
   if (!o.writeInstanceFile.empty()) {
     std::ofstream file(o.writeInstanceFile, std::ios::binary);
     if (!file) {
@@ -716,23 +890,25 @@ int main(int argc, char** argv) {
       return kExitThreadRefused;
     }
     if (o.parallel > 0) {
-      code = solveParallel(*instance, masks, o, frequency, out, progress);
+      code = solveParallel(*instance, masks, o, frequency, out, model.get(), progress);
     } else if (o.threads > 0) {
-      code = solveCopies(*instance, masks, o, search, frequency, out);
+      code = solveCopies(*instance, masks, o, search, frequency, out, model.get());
     } else {
-      SolutionStream stream{&out, instance, static_cast<std::uint64_t>(o.printSolutions)};
-      const bool streamed = o.allSolutions && o.printSolutions > 0;
-      if (streamed) out.beginArray("printed_solutions");
-      const SolveRun run = solveOnce(*instance, masks, search, 1, streamed ? &stream : nullptr);
+      SolutionStream stream(&out, instance, model.get(), &o);
+      const bool listed = o.allSolutions && stream.shown > 0;
+      if (listed) out.beginArray("printed_solutions");
+      const SolveRun run =
+          solveOnce(*instance, masks, search, 1, o.allSolutions ? &stream : nullptr);
       progress.stop();
-      if (streamed) out.endArray();
+      if (listed) out.endArray();
       printRun(out, run.stats, run.ticks, frequency);
       const std::uint64_t memory = memoryConsumption(currentAllocator());
       out.field("memory", std::to_string(memory) + " bytes", "memory", json::number(memory));
-      printSolutions(out, *instance, o, run.solutions);
+      printSolutions(out, *instance, o, run.solutions, model.get());
     }
   }
   if (o.timeLimit > 0) platform::cancelAlarm(alarm);
+  if (out.competition()) printCompetitionLines(out, *instance, model.get());
   out.finish();
   if (masks != nullptr) deletePooled(masks);
   deletePooled(instance);

@@ -80,7 +80,11 @@ The instance (model RB, drawn from the library's generator; the same options giv
                       100000000, values 0 .. U-1 with U from 1 to 32768) as one constraint
                       over A variables
   --instance FILE     instead: read the instance from FILE (format and limits in
-                      docs/search.md)
+                      docs/search.md); a file starting with '<', or named .lzma or .xz, is
+                      read as XCSP3 (subset in docs/xcsp3.md)
+  --max-intension-tuples N  with an XCSP3 file: an intension constraint is enumerated into a
+                      table of at most N candidate tuples, 1 to 2000000000 (default 1000000);
+                      beyond, the file is refused
   --write-instance FILE  write the instance to FILE before solving
   The six model options apply to the generated instance only: with --table or --instance
   they are refused. A file name may not be empty.
@@ -125,6 +129,9 @@ The search:
                       otherwise. On by default when standard error is a terminal (not with
                       --threads, whose copies each walk the whole tree)
   --no-progress       no progress line, even on a terminal
+  --output FORMAT     text (the default), json (as --json) or xcsp3: the competitions'
+                      convention, "s SATISFIABLE|UNSATISFIABLE|UNKNOWN", one "v <instantiation>"
+                      line with the first solution, and every other line as a "c" comment
   --help              this text
   --version           the version
 
@@ -280,6 +287,17 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     } else if (name == "--no-progress") {
       if (!flag()) return false;
       o.progress = 0;
+    } else if (name == "--output") {
+      if (!next()) return false;
+      if (value != "text" && value != "json" && value != "xcsp3") {
+        *error = "option --output expects text, json or xcsp3, not '" + printableText(value) + "'";
+        return false;
+      }
+      o.json = o.json || value == "json";
+      o.competitionOutput = value == "xcsp3";
+    } else if (name == "--max-intension-tuples") {
+      if (!integer(1, 2000000000, &n)) return false;
+      o.maxIntensionTuples = n;
     } else if (name == "--instance") {
       if (!next()) return false;
       o.instanceFile = value;
@@ -306,6 +324,21 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       *error = "unknown option '" + printableText(name) + "' (see --help)";
       return false;
     }
+  }
+  if (o.json && o.competitionOutput) {
+    *error = "--json and --output xcsp3 name two different reports";
+    return false;
+  }
+  if (o.competitionOutput && o.threads != 0) {
+    // The driver's scalability lines are no competition lines.
+    *error = "--output xcsp3 answers one search: --threads (N copies and their timings) does not "
+             "apply";
+    return false;
+  }
+  if (o.instanceFile.empty() &&
+      std::find(o.given.begin(), o.given.end(), "--max-intension-tuples") != o.given.end()) {
+    *error = "--max-intension-tuples applies to an XCSP3 file read with --instance";
+    return false;
   }
   if (!o.instanceFile.empty() && o.fromTable) {
     *error = "--instance and --table name two different instances";

@@ -32,6 +32,8 @@ struct SolveOptions {
   // --progress [S] / --no-progress: seconds between progress reports on standard error; 0: none;
   // -1 (neither given): 1 when standard error is a terminal, else none.
   double progress = -1;
+  bool competitionOutput = false;   // --output xcsp3: s, v and c lines only
+  std::int64_t maxIntensionTuples = 1000000;  // --max-intension-tuples: XCSP3 intension bound
   bool help = false;
   bool version = false;            // --version
   std::vector<std::string> given;  // every option named on the command line, in order

@@ -60,8 +60,14 @@ std::string object(const std::vector<std::pair<std::string, std::string>>& membe
 
 void SolveOutput::text(const std::string& line, bool flush) {
   if (json_) return;
-  std::cout << line << '\n';
+  std::cout << (competition_ ? "c " : "") << line << '\n';
   if (flush) std::cout.flush();
+  noteStandardOutputState();
+}
+
+void SolveOutput::verbatim(const std::string& line) {
+  if (json_) return;
+  std::cout << line << std::endl;
   noteStandardOutputState();
 }
 

@@ -25,9 +25,13 @@ std::string object(const std::vector<std::pair<std::string, std::string>>& membe
 
 class SolveOutput {
  public:
-  explicit SolveOutput(bool json) : json_(json) {}
+  // `competition`: the text lines become comment lines ("c ...") of the competitions' output,
+  // around the lines written with `verbatim`.
+  explicit SolveOutput(bool json, bool competition = false)
+      : json_(json), competition_(competition) {}
 
   bool json() const { return json_; }
+  bool competition() const { return competition_; }
   // A line of the text report (newline added); nothing in JSON mode. `flush` false leaves it in
   // the stream's buffer (the many lines of a solution listing).
   void text(const std::string& line, bool flush = true);
@@ -41,6 +45,8 @@ class SolveOutput {
   void beginArray(const std::string& key);
   void arrayItem(const std::string& value);
   void endArray();
+  // A line as it stands (newline added), in text mode only: the competitions' s and v lines.
+  void verbatim(const std::string& line);
   // JSON mode: writes the object and a newline. Text mode: nothing (every line is out).
   void finish();
 
@@ -49,6 +55,7 @@ class SolveOutput {
   void writeMembers();
 
   bool json_;
+  bool competition_;
   bool opened_ = false;    // "{" is written
   bool written_ = false;   // a member is written
   bool firstItem_ = true;  // the streamed array has no item yet

@@ -158,6 +158,10 @@ TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
       {"--instance " + ::testing::TempDir(), 2,
        "': " + std::make_error_code(std::errc::is_a_directory).message()},
       {"--unknown=\"\x1b[31m\"", 2, "unknown option '--unknown'"},
+      {"--output xcsp3 --json", 2, "--json and --output xcsp3 name two different reports"},
+      {"--output xcsp3 --threads 2", 2, "--threads (N copies and their timings) does not apply"},
+      {"--output yaml", 2, "--output expects text, json or xcsp3"},
+      {"--max-intension-tuples 5", 2, "applies to an XCSP3 file read with --instance"},
       // Sized before anything is built: refused at once, well inside a capped address space.
       {"--constraints 10000000 --node-limit 1 --propagator gac4r", 1, "bytes needed by this run"},
       {"--table 64,100000000,32768", 1, "bytes needed by this run"},

@@ -154,6 +154,69 @@ if os.name == "posix":
         finally:
             os.rmdir(group)
 
+# The same instance as XCSP3, written here from the text file: plain, .xz and .lzma give the
+# text file's counts, and the competition lines' solution is allowed by every table.
+def read_domains(path):
+    return [[int(v) for v in tokens[2:]] for tokens in
+            (line.split("#")[0].split() for line in open(path)) if tokens and tokens[0] == "domain"]
+
+
+with tempfile.TemporaryDirectory() as work:
+    text_path = os.path.join(work, "small.txt")
+    run(SMALL + ["--write-instance", text_path])
+    domains, tables = read_domains(text_path), read_tables(text_path)
+    xml = ['<instance format="XCSP3" type="CSP">', "<variables>"]
+    xml += [f'<var id="v{x}"> {" ".join(map(str, d))} </var>' for x, d in enumerate(domains)]
+    xml += ["</variables>", "<constraints>"]
+    for scope, rows in tables:
+        tuples = "".join("(" + ",".join(map(str, row)) + ")" for row in sorted(rows))
+        xml.append(f"<extension><list> {' '.join(f'v{x}' for x in scope)} </list>"
+                   f"<supports> {tuples} </supports></extension>")
+    data = ("\n".join(xml + ["</constraints>", "</instance>"]) + "\n").encode()
+    import lzma
+    files = {"small.xml": data, "small.xml.xz": lzma.compress(data),
+             "small.xml.lzma": lzma.compress(data, format=lzma.FORMAT_ALONE)}
+    for name, content in files.items():
+        open(os.path.join(work, name), "wb").write(content)
+    open(os.path.join(work, "cut.xml.xz"), "wb").write(files["small.xml.xz"][:-40])
+    rc, out, err = run(["--instance", os.path.join(work, "small.xml")])
+    if "reads no XCSP3" in err:
+        print("skipped: this build reads no XCSP3", flush=True)
+    else:
+        expected = text_fields(run(["--all", "--instance", text_path])[1])
+        for name in files:
+            rc, out, err = run(["--all", "--instance", os.path.join(work, name)])
+            got = text_fields(out)
+            check(rc == 0 and all(got.get(k) == expected[k] for k in ("solutions", "nodes")),
+                  f"{name}: {rc} {err} counts {got} against the text file's {expected}")
+            rc, out, err = run(["--output", "xcsp3", "--instance", os.path.join(work, name)])
+            answer = [line for line in out.splitlines() if not line.startswith("c ")]
+            check(rc == 0 and len(answer) == 2 and answer[0] == "s SATISFIABLE",
+                  f"{name}: competition lines {answer}")
+            names, _, values = answer[-1].partition("</list> <values>")
+            values = [int(v) for v in values.split()[:-2]]
+            check(names.split()[3:] == [f"v{x}" for x in range(len(domains))],
+                  f"{name}: the v line names {names}")
+            for scope, rows in tables:
+                check(tuple(values[x] for x in scope) in rows,
+                      f"{name}: solution {values} is not allowed by the table over {scope}")
+        # XCSP3 -> text -> the same counts.
+        again = os.path.join(work, "again.txt")
+        run(["--node-limit", "1", "--instance", os.path.join(work, "small.xml.xz"),
+             "--write-instance", again])
+        got = text_fields(run(["--all", "--instance", again])[1])
+        check(all(got.get(k) == expected[k] for k in ("solutions", "nodes")),
+              f"XCSP3 written back as text counts {got}, the text file {expected}")
+        rc, out, err = run(["--instance", os.path.join(work, "cut.xml.xz")])
+        check(rc == 2 and "truncated" in err, f"a truncated .xz: {rc} {err}")
+        # 15 KB of .xz holding 100 MB of blanks: stopped, not parsed to the end.
+        bomb = os.path.join(work, "bomb.xml.xz")
+        open(bomb, "wb").write(lzma.compress(b"<instance>" + b" " * (100 << 20) + b"</instance>",
+                                             preset=0))
+        rc, out, err = run(["--instance", bomb])
+        check(rc == 2 and "decompression bomb" in err, f"a decompression bomb: {rc} {err}")
+
+
 # Interrupts stop a search at its next node, once it has started (its first progress line);
 # every line is printed. The time limit is only a backstop should the signal be lost.
 if os.name == "posix":
