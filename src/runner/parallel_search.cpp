@@ -82,6 +82,8 @@ void add(SearchStatistics& total, const SearchStatistics& s) {
   total.nodes += s.nodes;
   total.failures += s.failures;
   total.solutions += s.solutions;
+  total.restarts += s.restarts;
+  total.nogoods += s.nogoods;
   if (s.maxDepth > total.maxDepth) total.maxDepth = s.maxDepth;
 }
 
@@ -121,6 +123,7 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   SearchOptions search;
   search.allSolutions = options.allSolutions;
   search.stop = stop;
+  search.branching = options.branching;
   if (options.nodeLimit != 0) {
     const std::uint64_t used = decomposition->nodes();
     budget.giveBack(options.nodeLimit > used ? options.nodeLimit - used : 0);

@@ -28,6 +28,8 @@ struct ParallelSearchOptions {
   std::int32_t keepSolutions = 0;  // solutions each worker keeps (values, in variable order)
   // The instance's support masks: every space runs Compact-Table; null: GAC-4R.
   const InstanceSupportMasks* masks = nullptr;
+  // Every subproblem's search branches so (the decomposition keeps the smallest domain).
+  BranchingOptions branching;
 };
 
 struct WorkerResult {
