@@ -45,6 +45,17 @@ TEST(InstanceFormat, WrittenInstanceReadsBackTheSame) {
   deletePooled(again);
   deletePooled(read.instance);
   deletePooled(generated);
+  // Planted: every table keeps the hidden assignment's tuple, up to a tightness of 1.
+  p.planted = true;
+  for (const double tightness : {0.5, 0.9, 1.0}) {
+    p.tightness = tightness;
+    std::vector<std::int32_t> hidden(static_cast<std::size_t>(p.vars), -1);
+    CspInstance* planted = generateRbInstance(p, hidden.data());
+    const std::vector<std::int64_t> values(hidden.begin(), hidden.end());
+    EXPECT_EQ(planted->firstViolatedConstraint(values.data()), -1) << "tightness " << tightness;
+    EXPECT_EQ(planted->tupleCount(0), rbTupleCount(p)) << "tightness " << tightness;
+    deletePooled(planted);
+  }
 }
 
 TEST(InstanceFormat, MalformedTextNamesItsLine) {
