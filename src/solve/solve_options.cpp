@@ -74,7 +74,6 @@ BranchingOptions defaultBranching(bool allSolutions) {
   BranchingOptions b;
   if (allSolutions) return b;  // counting: the smallest domain, no restarts
   b.variables = VariableOrder::kDomWdeg;
-  b.lastConflict = 1;
   b.restarts = RestartPolicy::kLuby;
   b.restartBase = 100;
   return b;
@@ -144,8 +143,8 @@ The search:
   --search-seed S     ties of --var drawn at random from seed S, 0 to 18446744073709551615,
                       which also seeds --val random (default: ties by lowest index, seed 1)
   --last-conflict K   branch first on the last K variables whose decisions failed while they
-                      are unassigned, 0 to 1000 (0: off). Default: 1 for a first solution, 0
-                      with --all
+                      are unassigned, 0 to 1000 (default 0: off; on the planted RB family of
+                      docs/search.md it made the default slower)
   --restarts R        none, luby or geometric (x1.5): restart after that many failures times
                       --restart-base, keeping what was refuted as nogoods; the cutoff grows, so
                       the search stays complete. Default: luby for a first solution; with --all
