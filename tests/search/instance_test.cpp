@@ -332,6 +332,14 @@ TEST(VarnelSolve, ParallelLimitsAndSolutionOptionsEndAsTheySay) {
       {small + "--parallel 0", 2, "", "--parallel expects an integer from 1"},
       {small + "--write-subproblems d --time-limit 5", 2, "", "--write-subproblems searches"},
       {small + "--write-subproblems=", 2, "", "--write-subproblems needs a file name"},
+      {small + "--all --var dom/wdeg", 0, "branching: var dom/wdeg val min last-conflict 0 restarts none", ""},
+      {small + "--var lex --val max --restarts geometric --restart-base 3", 0,
+       "stopped: first solution", ""},
+      {small + "--parallel 2 --var dom/ddeg --search-seed 5 --last-conflict 2", 0,
+       "stopped: first solution", ""},
+      {small + "--all --restarts luby", 2, "", "--restarts and --restart-base apply to first"},
+      {small + "--var wdeg", 2, "", "--var expects dom, dom/wdeg, dom/ddeg or lex"},
+      {"--instance x.txt --planted", 2, "", "--planted shapes the generated instance"},
   };
   for (const auto& c : cases) {
     const BenchRun run = runBench(c.arguments);
