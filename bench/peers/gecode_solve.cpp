@@ -322,7 +322,8 @@ int check(int perSize) {
         // dom/wdeg, last conflict and restarts every few failures (one thread and 2 workers):
         // the same solution count in both modes, and a first solution Gecode accepts.
         for (const std::int32_t workers : {0, 2}) {
-          const Counts restarted = solveWithVarnel(*instance, masks, all, workers, restartingTree());
+          const Counts restarted =
+              solveWithVarnel(*instance, masks, all, workers, restartingTree());
           std::printf("  restarting%s: solutions %llu failures %llu nodes %llu\n",
                       workers == 0 ? "" : " on 2 workers", u(restarted.solutions),
                       u(restarted.failures), u(restarted.nodes));
@@ -376,7 +377,8 @@ int main(int argc, char** argv) {
       std::cerr << "Error: --strategy expects size-min, afc, chb or action" << std::endl;
       return 2;
     }
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(a), args.begin() + static_cast<std::ptrdiff_t>(a) + 2);
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(a),
+               args.begin() + static_cast<std::ptrdiff_t>(a) + 2);
     --a;
   }
   argc = static_cast<int>(args.size());
@@ -418,15 +420,16 @@ int main(int argc, char** argv) {
   }
   const unsigned threads = o.threads > 0 ? static_cast<unsigned>(o.threads) : 1;
   const varnel::RestartPolicy restarts = o.restarts.value_or(varnel::RestartPolicy::kNone);
-  const bool ownStrategy = strategy != GecodeStrategy::kSizeMin || restarts != varnel::RestartPolicy::kNone;
+  const bool ownStrategy =
+      strategy != GecodeStrategy::kSizeMin || restarts != varnel::RestartPolicy::kNone;
   if (ownStrategy && threads > 1) {
     std::cerr << "Error: --strategy and --restarts run on one thread" << std::endl;
     return 2;
   }
-  const Counts c = ownStrategy ? solveWithGecodeStrategy(*instance, o.allSolutions, o.nodeLimit,
-                                                         strategy, restarts,
-                                                         o.restartBase.value_or(100))
-                               : solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
+  const Counts c = ownStrategy
+                       ? solveWithGecodeStrategy(*instance, o.allSolutions, o.nodeLimit, strategy,
+                                                 restarts, o.restartBase.value_or(100))
+                       : solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
   // The same fields as varnel-solve's, as text lines or one JSON object (--json).
   namespace json = varnel::solve::json;
   varnel::solve::SolveOutput out(o.json);

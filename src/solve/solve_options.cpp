@@ -96,10 +96,9 @@ BranchingOptions branchingFor(const SolveOptions& o) {
 
 std::string branchingText(const BranchingOptions& b) {
   std::string text = std::string("var ") + variableOrderName(b.variables) +
-                     (b.randomTies ? " ties random seed " + std::to_string(b.seed) : "") +
-                     " val " + valueOrderName(b.values) +
-                     " last-conflict " + std::to_string(b.lastConflict) + " restarts " +
-                     restartPolicyName(b.restarts);
+                     (b.randomTies ? " ties random seed " + std::to_string(b.seed) : "") + " val " +
+                     valueOrderName(b.values) + " last-conflict " + std::to_string(b.lastConflict) +
+                     " restarts " + restartPolicyName(b.restarts);
   if (b.restarts != RestartPolicy::kNone) text += " base " + std::to_string(b.restartBase);
   return text;
 }
@@ -284,11 +283,10 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       o.compactTable = value == "ct";
     } else if (name == "--var") {
       if (!next()) return false;
-      const std::pair<const char*, VariableOrder> orders[] = {
-          {"dom", VariableOrder::kDom},
-          {"dom/wdeg", VariableOrder::kDomWdeg},
-          {"dom/ddeg", VariableOrder::kDomDdeg},
-          {"lex", VariableOrder::kLex}};
+      const std::pair<const char*, VariableOrder> orders[] = {{"dom", VariableOrder::kDom},
+                                                              {"dom/wdeg", VariableOrder::kDomWdeg},
+                                                              {"dom/ddeg", VariableOrder::kDomDdeg},
+                                                              {"lex", VariableOrder::kLex}};
       for (const auto& [text, order] : orders) {
         if (value == text) o.variables = order;
       }
@@ -323,15 +321,16 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
       o.lastConflict = static_cast<std::int32_t>(n);
     } else if (name == "--restarts") {
       if (!next()) return false;
-      const std::pair<const char*, RestartPolicy> policies[] = {{"none", RestartPolicy::kNone},
-                                                                {"luby", RestartPolicy::kLuby},
-                                                                {"geometric", RestartPolicy::kGeometric}};
+      const std::pair<const char*, RestartPolicy> policies[] = {
+          {"none", RestartPolicy::kNone},
+          {"luby", RestartPolicy::kLuby},
+          {"geometric", RestartPolicy::kGeometric}};
       for (const auto& [text, policy] : policies) {
         if (value == text) o.restarts = policy;
       }
       if (!o.restarts) {
-        *error = "option --restarts expects none, luby or geometric, not '" +
-                 printableText(value) + "'";
+        *error =
+            "option --restarts expects none, luby or geometric, not '" + printableText(value) + "'";
         return false;
       }
     } else if (name == "--restart-base") {
@@ -414,8 +413,9 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     return false;
   }
   if (o.allSolutions && ((o.restarts && *o.restarts != RestartPolicy::kNone) || o.restartBase)) {
-    *error = "--restarts and --restart-base apply to first-solution mode: --all counts without "
-             "restarts";
+    *error =
+        "--restarts and --restart-base apply to first-solution mode: --all counts without "
+        "restarts";
     return false;
   }
   if (o.restartBase && o.restarts && *o.restarts == RestartPolicy::kNone) {

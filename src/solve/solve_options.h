@@ -33,12 +33,12 @@ struct SolveOptions {
   bool json = false;                // --json: one JSON object instead of the text lines
   bool planted = false;             // --planted: copied into rb.planted once parsed
   // The branching; each unset one takes the default of the mode (defaultBranching).
-  std::optional<VariableOrder> variables;     // --var
-  std::optional<ValueOrder> values;           // --val
-  std::optional<std::uint64_t> searchSeed;    // --search-seed: random ties and values
-  std::optional<std::int32_t> lastConflict;   // --last-conflict
-  std::optional<RestartPolicy> restarts;      // --restarts
-  std::optional<std::uint64_t> restartBase;   // --restart-base
+  std::optional<VariableOrder> variables;    // --var
+  std::optional<ValueOrder> values;          // --val
+  std::optional<std::uint64_t> searchSeed;   // --search-seed: random ties and values
+  std::optional<std::int32_t> lastConflict;  // --last-conflict
+  std::optional<RestartPolicy> restarts;     // --restarts
+  std::optional<std::uint64_t> restartBase;  // --restart-base
   bool help = false;
   bool version = false;            // --version
   std::vector<std::string> given;  // every option named on the command line, in order

@@ -298,8 +298,8 @@ struct WeightedDegreeReference {
       }
       const std::int64_t size = space.var(x).size();
       // size / degree < bestSize / bestDegree, a degree of 0 standing for infinity.
-      const bool better = best < 0 || (degree > 0 && (bestDegree == 0 || size * bestDegree <
-                                                                            bestSize * degree));
+      const bool better =
+          best < 0 || (degree > 0 && (bestDegree == 0 || size * bestDegree < bestSize * degree));
       if (better) {
         best = x;
         bestSize = size;

@@ -83,8 +83,8 @@ class Branching {
   BranchingOptions options_;
   std::int32_t varCount_;
   std::int32_t constraintCount_;
-  double* weights_;  // per constraint
-  double* degree_;   // per variable: scratch of the weighted degrees
+  double* weights_;          // per constraint
+  double* degree_;           // per variable: scratch of the weighted degrees
   std::int32_t* conflicts_;  // the last-conflict variables, oldest first
   std::int32_t conflictCount_;
   std::uint64_t random_;

@@ -126,8 +126,7 @@ ByteCount rbScratchBytes(const RbParameters& p, Measure m) {
   // The values of a domain, the variable order (and the hidden assignment when planted), every
   // tuple code and one table's rows.
   return arrayBytes(static_cast<std::uint64_t>(p.domain), 8, m) + arrayBytes(n, 4, m) +
-         (p.planted ? arrayBytes(n, 4, m) : ByteCount(0)) +
-         arrayBytes(codes, 4, m) +
+         (p.planted ? arrayBytes(n, 4, m) : ByteCount(0)) + arrayBytes(codes, 4, m) +
          arrayBytes(static_cast<std::uint64_t>(rbTupleCount(p)) * k, 4, m);
 }
 

@@ -53,8 +53,8 @@ std::int64_t rbTupleCount(const RbParameters& p) {
 CspInstance* generateRbInstance(const RbParameters& p, std::int32_t* hidden) {
   detail::randomState = p.seed;
   // The hidden assignment comes first, so that the scopes are drawn as without it.
-  auto* planted = p.planted ? allocateArray<std::int32_t>(static_cast<std::uint64_t>(p.vars))
-                            : nullptr;
+  auto* planted =
+      p.planted ? allocateArray<std::int32_t>(static_cast<std::uint64_t>(p.vars)) : nullptr;
   for (std::int32_t x = 0; planted != nullptr && x < p.vars; ++x) {
     planted[x] = randomBelow(p.domain);
     if (hidden != nullptr) hidden[x] = planted[x];
