@@ -3,6 +3,7 @@
 #include "runner/parallel_search.h"
 
 #include <algorithm>
+#include <optional>
 #include <tuple>
 
 #include "runner/runner.h"
@@ -55,7 +56,14 @@ class SubproblemRunner final : public AllocatorRunner {
     const std::int64_t start = platform::counterNow();
     Solver* solver = newPooled<Solver>();
     SearchSpace* space = newPooled<SearchSpace>(*solver, instance_, masks_);
-    result.stats = searchSubproblems(*space, decomposition_, cursor_, options_, index_, records_);
+    {
+      // The worker's weights and conflicts, learnt over all the subproblems it takes.
+      std::optional<Branching> learnt;
+      if (!options_.branching.plain())
+        options_.learnt = &learnt.emplace(options_.branching, *space);
+      result.stats = searchSubproblems(*space, decomposition_, cursor_, options_, index_, records_);
+      options_.learnt = nullptr;
+    }
     deletePooled(space);
     deletePooled(solver);
     result.ticks = platform::counterNow() - start;

@@ -209,6 +209,16 @@ TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
       EXPECT_EQ(f.complete, expected.empty()) << where << ": an unsatisfiable run did not end";
       if (!found.empty()) EXPECT_EQ(expected.count(found[0]), 1u) << where;
       restarted += s.restarts + f.restarts;
+      // Two workers, each learning over the subproblems it takes: the same count, every block
+      // back.
+      runner::ParallelSearchOptions p;
+      p.allSolutions = true;
+      p.workers = 2;
+      p.subproblems = 1 + static_cast<std::int32_t>(seed) % 7;
+      p.branching = b;
+      const runner::ParallelSearchResult r = runner::parallelSearch(*instance, p);
+      EXPECT_EQ(r.stats.solutions, expected.size()) << where << ", 2 workers";
+      for (const runner::WorkerResult& w : r.workers) EXPECT_EQ(w.heldBlocks, 0u) << where;
       EXPECT_TRUE(SpaceCopy(space) == root) << where << ": the restarts left changes";
       EXPECT_EQ(solver.depth(), 0u) << where;
     }

@@ -110,10 +110,11 @@ SearchStatistics searchTree(SearchSpace& space, const SearchOptions& options) {
     return stats;
   }
   DecisionStack stack;
-  std::optional<Branching> branching;
+  std::optional<Branching> own;
+  Branching* branching = options.learnt;
   std::optional<NogoodStore> nogoods;
   const bool restarting = !kPlain && options.branching.restarts != RestartPolicy::kNone;
-  if constexpr (!kPlain) branching.emplace(options.branching, space);
+  if (!kPlain && branching == nullptr) branching = &own.emplace(options.branching, space);
   if (restarting) nogoods.emplace(space);
 
   // Propagation to the fixpoint of the tables and, once some are recorded, of the nogoods.

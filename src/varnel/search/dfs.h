@@ -73,6 +73,10 @@ struct SearchOptions {
   // branching, node for node. Restarts stay exact in all-solutions mode too: the nogoods keep
   // every subtree already explored, and its solutions, out of the next runs.
   BranchingOptions branching;
+  // When set (and the branching is not the original one), the search learns into it instead of
+  // a Branching of its own: a worker keeps its weights and conflicts from one subproblem to the
+  // next. Built over the same space, with the same branching options.
+  Branching* learnt = nullptr;
   // Called before every left branch x = value: the test's view of the decisions, step by step.
   void (*onDecision)(const SearchSpace& space, std::int32_t x, std::int32_t value,
                      void* context) = nullptr;
