@@ -396,7 +396,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (o.help) {
-    std::cout << "gecode_solve takes varnel-solve's instance and search options, or --check [N]\n";
+    std::cout << "gecode_solve takes varnel-solve's instance and search options, or --check [N];\n"
+                 "--strategy size-min|afc|chb|action (value min) and --restarts luby|geometric\n"
+                 "[--restart-base N] (Gecode's restart-based search with nogoods) choose its search\n";
     return 0;
   }
   CspInstance* instance = nullptr;
