@@ -422,6 +422,13 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--restart-base applies to --restarts luby or geometric";
     return false;
   }
+  if (!o.writeSubproblemsDir.empty() &&
+      (o.variables || o.values || o.searchSeed || o.lastConflict || o.restarts || o.restartBase)) {
+    *error =
+        "--write-subproblems splits on the smallest domain: --var, --val, --search-seed, "
+        "--last-conflict, --restarts and --restart-base apply to a search";
+    return false;
+  }
   if (o.printSolutions != 0 && !o.allSolutions) {
     *error = "--print-solutions applies to --all (the first solution is always printed)";
     return false;

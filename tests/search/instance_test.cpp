@@ -341,6 +341,7 @@ TEST(VarnelSolve, ParallelLimitsAndSolutionOptionsEndAsTheySay) {
       {small + "--all --restarts luby", 2, "", "--restarts and --restart-base apply to first"},
       {small + "--var wdeg", 2, "", "--var expects dom, dom/wdeg, dom/ddeg or lex"},
       {"--instance x.txt --planted", 2, "", "--planted shapes the generated instance"},
+      {small + "--write-subproblems d --var lex", 2, "", "--write-subproblems splits on"},
   };
   for (const auto& c : cases) {
     const BenchRun run = runBench(c.arguments);
