@@ -156,6 +156,14 @@ std::int32_t Branching::selectValue(const SearchSpace& space, std::int32_t x) {
   return var.minValue();
 }
 
+void Branching::forgetConflict(std::int32_t x) {
+  std::int32_t kept = 0;
+  for (std::int32_t k = 0; k < conflictCount_; ++k) {
+    if (conflicts_[k] != x) conflicts_[kept++] = conflicts_[k];
+  }
+  conflictCount_ = kept;
+}
+
 void Branching::onFailure(std::int32_t constraint, std::int32_t decisionVar) {
   if (constraint >= 0 && options_.variables == VariableOrder::kDomWdeg) weights_[constraint] += 1;
   if (options_.lastConflict == 0 || decisionVar < 0) return;

@@ -63,6 +63,11 @@ class Branching {
   // A node failed: `constraint` wiped out a domain (-1 when no constraint did, a nogood), after
   // a decision on `decisionVar` (-1 at the root).
   void onFailure(std::int32_t constraint, std::int32_t decisionVar);
+  // The decision x = value propagated without a failure: x leaves the last-conflict variables
+  // (its conflict is resolved, the variable order takes over again).
+  void onAssigned(std::int32_t x) {
+    if (conflictCount_ > 0) forgetConflict(x);
+  }
 
   // Constraint c's weight: 1 + the wipe-outs it caused (dom/wdeg); always 1 otherwise.
   double weight(std::int32_t c) const { return weights_[c]; }
@@ -75,6 +80,7 @@ class Branching {
   std::int32_t selectByDegree(const SearchSpace& space);
   std::int32_t selectSmallestDomain(const SearchSpace& space);
   std::int32_t selectLowestIndex(const SearchSpace& space) const;
+  void forgetConflict(std::int32_t x);
   // A draw in 0 .. bound-1 (splitmix64).
   std::uint64_t draw(std::uint64_t bound);
   // Reservoir sampling of ties: true when the tie-th candidate (tie >= 2) replaces the best.

@@ -179,6 +179,9 @@ SearchStatistics searchTree(SearchSpace& space, const SearchOptions& options) {
         if (stack.size() > stats.maxDepth) stats.maxDepth = stack.size();
         space.assign(x, d->value);
         consistent = propagate();
+        if constexpr (!kPlain) {
+          if (consistent) branching->onAssigned(x);
+        }
         continue;
       }
       ++stats.solutions;
