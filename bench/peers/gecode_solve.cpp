@@ -4,8 +4,12 @@
 // trees are the same: same solutions, failures and nodes.
 //
 //   gecode_solve [varnel-solve's instance and search options] [--threads N]
+//       [--strategy size-min|afc|chb|action] [--restarts luby|geometric [--restart-base N]]
 //       Gecode alone, varnel-solve's lines; --threads N runs Gecode's own parallel search
-//       (Search::Options::threads), whose failure and node counts then vary from run to run
+//       (Search::Options::threads), whose failure and node counts then vary from run to run;
+//       --strategy picks the variable (smallest domain, or the largest AFC, CHB or action over
+//       domain size; value min always) and --restarts Gecode's restart-based search with that
+//       cutoff (scaled by --restart-base, default 100) and its nogoods
 //   gecode_solve --check [instances-per-size]   Gecode and varnel with each propagator (ct and
 //       gac4r) in-process on small random instances of three sizes, varnel's one-thread search
 //       and its parallel search on 1 to 4 workers; exits 1 at the first disagreement
@@ -35,9 +39,30 @@ namespace {
 
 using varnel::CspInstance;
 
+// Gecode's variable choices for --strategy; every one takes the smallest value first.
+enum class GecodeStrategy { kSizeMin, kAfc, kChb, kAction };
+
+void postBranching(Gecode::Home home, const Gecode::IntVarArgs& x, GecodeStrategy strategy) {
+  switch (strategy) {
+    case GecodeStrategy::kSizeMin:
+      Gecode::branch(home, x, Gecode::INT_VAR_SIZE_MIN(), Gecode::INT_VAL_MIN());
+      break;
+    case GecodeStrategy::kAfc:
+      Gecode::branch(home, x, Gecode::INT_VAR_AFC_SIZE_MAX(0.99), Gecode::INT_VAL_MIN());
+      break;
+    case GecodeStrategy::kChb:
+      Gecode::branch(home, x, Gecode::INT_VAR_CHB_SIZE_MAX(), Gecode::INT_VAL_MIN());
+      break;
+    case GecodeStrategy::kAction:
+      Gecode::branch(home, x, Gecode::INT_VAR_ACTION_SIZE_MAX(0.99), Gecode::INT_VAL_MIN());
+      break;
+  }
+}
+
 class CspSpace : public Gecode::Space {
  public:
-  CspSpace(const CspInstance& instance, const std::vector<Gecode::TupleSet>& tables)
+  CspSpace(const CspInstance& instance, const std::vector<Gecode::TupleSet>& tables,
+           GecodeStrategy strategy = GecodeStrategy::kSizeMin)
       : x_(*this, instance.varCount()) {
     for (std::int32_t v = 0; v < instance.varCount(); ++v) {
       Gecode::IntArgs values(instance.domainSize(v));
@@ -51,7 +76,7 @@ class CspSpace : public Gecode::Space {
       for (std::int32_t i = 0; i < instance.arity(c); ++i) scope[i] = x_[instance.scope(c)[i]];
       Gecode::extensional(*this, scope, tables[static_cast<std::size_t>(c)]);
     }
-    Gecode::branch(*this, x_, Gecode::INT_VAR_SIZE_MIN(), Gecode::INT_VAL_MIN());
+    postBranching(*this, x_, strategy);
   }
   CspSpace(CspSpace& other) : Gecode::Space(other) { x_.update(*this, other.x_); }
   Gecode::Space* copy() override { return new CspSpace(*this); }
@@ -124,10 +149,51 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
   return counts;
 }
 
+// --strategy and --restarts: Gecode's branching of that name, under its restart-based search
+// (nogoods from restarts on, Gecode's default limit) when a cutoff is given, otherwise its
+// depth-first search. First solution or all, as varnel-solve.
+Counts solveWithGecodeStrategy(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
+                               GecodeStrategy strategy, varnel::RestartPolicy restarts,
+                               std::uint64_t restartBase) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<Gecode::TupleSet> tables = gecodeTables(instance);
+  auto* root = new CspSpace(instance, tables, strategy);
+  Gecode::Search::Options options;
+  if (nodeLimit != 0) options.stop = Gecode::Search::Stop::node(nodeLimit);
+  if (restarts == varnel::RestartPolicy::kLuby) {
+    options.cutoff = Gecode::Search::Cutoff::luby(restartBase);
+  } else if (restarts == varnel::RestartPolicy::kGeometric) {
+    options.cutoff = Gecode::Search::Cutoff::geometric(restartBase, 1.5);
+  }
+  options.nogoods_limit = Gecode::Search::Config::nogoods_limit;
+  Counts counts;
+  auto drain = [&](auto& engine) {
+    while (CspSpace* solution = engine.next()) {
+      ++counts.solutions;
+      delete solution;
+      if (!all) break;
+    }
+    counts.failures = engine.statistics().fail;
+    counts.nodes = engine.statistics().node;
+  };
+  if (options.cutoff != nullptr) {
+    Gecode::RBS<CspSpace, Gecode::DFS> engine(root, options);
+    delete root;
+    drain(engine);
+  } else {
+    Gecode::DFS<CspSpace> engine(root, options);
+    delete root;
+    drain(engine);
+  }
+  counts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return counts;
+}
+
 // Compact-Table when `masks` is given, GAC-4R otherwise. workers 0: the one-thread search;
 // otherwise the parallel search on that many workers.
 Counts solveWithVarnel(const CspInstance& instance, const varnel::InstanceSupportMasks* masks,
-                       bool all, std::int32_t workers = 0) {
+                       bool all, std::int32_t workers = 0,
+                       const varnel::BranchingOptions& branching = {}) {
   varnel::SearchStatistics s;
   Counts counts;
   if (workers == 0) {
@@ -135,6 +201,7 @@ Counts solveWithVarnel(const CspInstance& instance, const varnel::InstanceSuppor
     auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance, masks);
     varnel::SearchOptions options;
     options.allSolutions = all;
+    options.branching = branching;
     if (!all) {
       options.onSolution = keepFirst;
       options.onSolutionContext = &counts.solution;
@@ -147,6 +214,7 @@ Counts solveWithVarnel(const CspInstance& instance, const varnel::InstanceSuppor
     options.allSolutions = all;
     options.workers = workers;
     options.masks = masks;
+    options.branching = branching;
     const varnel::runner::ParallelSearchResult r =
         varnel::runner::parallelSearch(instance, options);
     s = r.stats;
@@ -166,6 +234,26 @@ std::uint64_t peakResidentBytes() {
     if (line.rfind("VmHWM:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
   }
   return 0;
+}
+
+// The tree Gecode's size-min walks: --var dom --val min --last-conflict 0 --restarts none.
+varnel::BranchingOptions originalTree() {
+  varnel::BranchingOptions b;
+  b.variables = varnel::VariableOrder::kDom;
+  b.values = varnel::ValueOrder::kMin;
+  b.lastConflict = 0;
+  b.restarts = varnel::RestartPolicy::kNone;
+  return b;
+}
+
+// Another tree, restarting every two failures (Luby), whose answers must still be Gecode's.
+varnel::BranchingOptions restartingTree() {
+  varnel::BranchingOptions b;
+  b.variables = varnel::VariableOrder::kDomWdeg;
+  b.lastConflict = 1;
+  b.restarts = varnel::RestartPolicy::kLuby;
+  b.restartBase = 2;
+  return b;
 }
 
 // Both sides on `perSize` instances of each of three sizes, all solutions and the first one.
@@ -191,8 +279,8 @@ int check(int perSize) {
       CspInstance* instance = varnel::generateRbInstance(p);
       auto* masks = varnel::newPooled<varnel::InstanceSupportMasks>(*instance);
       for (const bool all : {true, false}) {
-        const Counts ct = solveWithVarnel(*instance, masks, all);
-        const Counts gac4r = solveWithVarnel(*instance, nullptr, all);
+        const Counts ct = solveWithVarnel(*instance, masks, all, 0, originalTree());
+        const Counts gac4r = solveWithVarnel(*instance, nullptr, all, 0, originalTree());
         const Counts theirs = solveWithGecode(*instance, all, 0);
         auto u = [](std::uint64_t n) { return static_cast<unsigned long long>(n); };
         std::printf(
@@ -225,11 +313,21 @@ int check(int perSize) {
         // The parallel search walks the same tree in pieces: in all-solutions mode every count
         // is the same; in first-solution mode, whether there is a solution.
         for (std::int32_t workers = 1; workers <= 4; ++workers) {
-          const Counts split = solveWithVarnel(*instance, masks, all, workers);
+          const Counts split = solveWithVarnel(*instance, masks, all, workers, originalTree());
           std::printf("  %d workers: solutions %llu failures %llu nodes %llu\n", workers,
                       u(split.solutions), u(split.failures), u(split.nodes));
           agree = agree && accepted(split) && split.solutions == ct.solutions &&
                   (!all || (split.failures == ct.failures && split.nodes == ct.nodes));
+        }
+        // dom/wdeg, last conflict and restarts every few failures (one thread and 2 workers):
+        // the same solution count in both modes, and a first solution Gecode accepts.
+        for (const std::int32_t workers : {0, 2}) {
+          const Counts restarted =
+              solveWithVarnel(*instance, masks, all, workers, restartingTree());
+          std::printf("  restarting%s: solutions %llu failures %llu nodes %llu\n",
+                      workers == 0 ? "" : " on 2 workers", u(restarted.solutions),
+                      u(restarted.failures), u(restarted.nodes));
+          agree = agree && restarted.solutions == theirs.solutions && accepted(restarted);
         }
         if (!agree) {
           std::fprintf(stderr, "gecode_solve: the counts differ on the instance above\n");
@@ -245,8 +343,9 @@ int check(int perSize) {
   }
   std::printf(
       "identical solution, failure and node counts (ct, gac4r, Gecode) on %d searches (%d "
-      "instances), and on 1 to 4 workers; %d first solutions (one thread and 1 to 4 workers) "
-      "accepted by Gecode\n",
+      "instances), and on 1 to 4 workers; the same solution counts with dom/wdeg, last conflict "
+      "and restarts; %d first solutions (one thread, 1 to 4 workers, restarting) accepted by "
+      "Gecode\n",
       compared, compared / 2, checkedSolutions);
   return 0;
 }
@@ -257,6 +356,33 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--check") {
     return check(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 20);
   }
+  // --strategy is gecode_solve's own; every other option is varnel-solve's.
+  GecodeStrategy strategy = GecodeStrategy::kSizeMin;
+  std::vector<char*> args(argv, argv + argc);
+  for (std::size_t a = 1; a < args.size(); ++a) {
+    if (std::string(args[a]) != "--strategy") continue;
+    const std::string name = a + 1 < args.size() ? args[a + 1] : "";
+    const std::pair<const char*, GecodeStrategy> names[] = {{"size-min", GecodeStrategy::kSizeMin},
+                                                            {"afc", GecodeStrategy::kAfc},
+                                                            {"chb", GecodeStrategy::kChb},
+                                                            {"action", GecodeStrategy::kAction}};
+    bool known = false;
+    for (const auto& [text, s] : names) {
+      if (name == text) {
+        strategy = s;
+        known = true;
+      }
+    }
+    if (!known) {
+      std::cerr << "Error: --strategy expects size-min, afc, chb or action" << std::endl;
+      return 2;
+    }
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(a),
+               args.begin() + static_cast<std::ptrdiff_t>(a) + 2);
+    --a;
+  }
+  argc = static_cast<int>(args.size());
+  argv = args.data();
   varnel::solve::SolveOptions o;
   std::string error;
   if (!varnel::solve::parseSolveOptions(argc, argv, &o, &error) || o.splitMem || o.parallel != 0 ||
@@ -270,7 +396,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (o.help) {
-    std::cout << "gecode_solve takes varnel-solve's instance and search options, or --check [N]\n";
+    std::cout << "gecode_solve takes varnel-solve's instance and search options, or --check [N];\n"
+                 "--strategy size-min|afc|chb|action (value min) and --restarts luby|geometric\n"
+                 "[--restart-base N] (Gecode's restart-based search with nogoods) choose its search\n";
     return 0;
   }
   CspInstance* instance = nullptr;
@@ -293,7 +421,17 @@ int main(int argc, char** argv) {
     instance = varnel::generateRbInstance(o.rb);
   }
   const unsigned threads = o.threads > 0 ? static_cast<unsigned>(o.threads) : 1;
-  const Counts c = solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
+  const varnel::RestartPolicy restarts = o.restarts.value_or(varnel::RestartPolicy::kNone);
+  const bool ownStrategy =
+      strategy != GecodeStrategy::kSizeMin || restarts != varnel::RestartPolicy::kNone;
+  if (ownStrategy && threads > 1) {
+    std::cerr << "Error: --strategy and --restarts run on one thread" << std::endl;
+    return 2;
+  }
+  const Counts c = ownStrategy
+                       ? solveWithGecodeStrategy(*instance, o.allSolutions, o.nodeLimit, strategy,
+                                                 restarts, o.restartBase.value_or(100))
+                       : solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
   // The same fields as varnel-solve's, as text lines or one JSON object (--json).
   namespace json = varnel::solve::json;
   varnel::solve::SolveOutput out(o.json);

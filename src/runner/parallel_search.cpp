@@ -3,6 +3,7 @@
 #include "runner/parallel_search.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "runner/runner.h"
 #include "varnel/memory/allocator.h"
@@ -73,8 +74,15 @@ class SubproblemRunner final : public AllocatorRunner {
     const std::int64_t start = platform::counterNow();
     Solver* solver = newPooled<Solver>();
     SearchSpace* space = newPooled<SearchSpace>(*solver, instance_, masks_);
-    result.stats = searchSubproblems(*space, decomposition_, cursor_, options_, index_, records_,
-                                     keeper_.ordered != nullptr ? &listener_ : nullptr);
+    {
+      // The worker's weights and conflicts, learnt over all the subproblems it takes.
+      std::optional<Branching> learnt;
+      if (!options_.branching.plain())
+        options_.learnt = &learnt.emplace(options_.branching, *space);
+      result.stats = searchSubproblems(*space, decomposition_, cursor_, options_, index_, records_,
+                                       keeper_.ordered != nullptr ? &listener_ : nullptr);
+      options_.learnt = nullptr;
+    }
     deletePooled(space);
     deletePooled(solver);
     result.ticks = platform::counterNow() - start;
@@ -102,6 +110,8 @@ void add(SearchStatistics& total, const SearchStatistics& s) {
   total.nodes += s.nodes;
   total.failures += s.failures;
   total.solutions += s.solutions;
+  total.restarts += s.restarts;
+  total.nogoods += s.nogoods;
   if (s.maxDepth > total.maxDepth) total.maxDepth = s.maxDepth;
 }
 
@@ -149,6 +159,7 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   search.allSolutions = options.allSolutions;
   search.stop = stop;
   search.progress = options.progress;
+  search.branching = options.branching;
   if (options.nodeLimit != 0) {
     const std::uint64_t used = decomposition->nodes();
     budget.giveBack(options.nodeLimit > used ? options.nodeLimit - used : 0);

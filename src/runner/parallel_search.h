@@ -39,6 +39,8 @@ struct ParallelSearchOptions {
   OrderedSolutions::Sink solutionSink = nullptr;
   void* solutionSinkContext = nullptr;
   std::uint64_t sinkLimit = 0;
+  // Every subproblem's search branches so (the decomposition keeps the smallest domain).
+  BranchingOptions branching;
 };
 
 struct WorkerResult {

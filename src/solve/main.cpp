@@ -350,7 +350,8 @@ CspInstance* buildInstance(const SolveOptions& o, SolveOutput& out,
   const std::string what =
       "model RB vars=" + std::to_string(o.rb.vars) + " domain=" + std::to_string(o.rb.domain) +
       " arity=" + std::to_string(o.rb.arity) + " constraints=" + std::to_string(o.rb.constraints) +
-      " tightness=" + tightnessText(o.rb.tightness) + " seed=" + std::to_string(o.rb.seed);
+      " tightness=" + tightnessText(o.rb.tightness) + " seed=" + std::to_string(o.rb.seed) +
+      (o.rb.planted ? " planted" : "");
   out.field("instance", what, "instance", json::string(what));
   const InstanceShape shape = rbShape(o.rb);
   check.exitIfRefused(
@@ -367,6 +368,11 @@ void printRun(SolveOutput& out, const SearchStatistics& s, std::int64_t ticks,
   out.field("failures", std::to_string(s.failures), "failures", json::number(s.failures));
   out.field("nodes", std::to_string(s.nodes), "nodes", json::number(s.nodes));
   out.field("depth", std::to_string(s.maxDepth), "depth", json::number(s.maxDepth));
+  if (s.restarts > 0) {
+    out.text("restarts: " + std::to_string(s.restarts) + " nogoods: " + std::to_string(s.nogoods));
+  }
+  out.member("restarts", json::number(s.restarts));
+  out.member("nogoods", json::number(s.nogoods));
   out.field("complete", s.complete ? "yes" : "no", "complete", json::boolean(s.complete));
   out.field("stopped", stopReasonName(s.stopped), "stopped",
             json::string(stopReasonName(s.stopped)));
@@ -591,6 +597,7 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   p.workers = o.parallel;
   p.subproblems = o.subproblems;
   p.splitMem = o.splitMem;
+  p.branching = branchingFor(o);
   SolutionStream stream(&out, &instance, model, &o);
   if (o.allSolutions) {
     p.solutionSink = SolutionStream::print;
@@ -869,9 +876,12 @@ int main(int argc, char** argv) {
     search.stop = &stopRequest;
     // Copies of the search (--threads) each walk the whole tree: their counts would not add up.
     if (o.threads == 0) search.progress = &searchProgress;
+    search.branching = branchingFor(o);
     const char* mode = o.allSolutions ? "all solutions" : "first solution";
     out.text(std::string("search: ") + mode + " node limit: " + std::to_string(o.nodeLimit));
     out.member("search", json::string(mode));
+    out.field("branching", branchingText(search.branching), "branching",
+              json::string(branchingText(search.branching)));
     out.member("node_limit", json::number(o.nodeLimit));
     if (o.timeLimit > 0) out.text("time limit: " + decimal(o.timeLimit) + " s");
     out.member("time_limit", json::number(o.timeLimit));

@@ -45,11 +45,13 @@ void ProgressLine::stop() {
 void ProgressLine::tick(void* self) { static_cast<ProgressLine*>(self)->report(); }
 
 std::string ProgressLine::format(double seconds, std::uint64_t nodes, std::uint64_t failures,
-                                 std::uint64_t solutions, double rate,
+                                 std::uint64_t solutions, std::uint64_t restarts, double rate,
                                  std::int32_t subproblemsDone, std::int32_t subproblems) {
   std::string text = "progress: " + fixed(seconds, 1) + " s nodes " + std::to_string(nodes) +
                      " failures " + std::to_string(failures) + " solutions " +
-                     std::to_string(solutions) + " nodes/s " + fixed(rate, 0);
+                     std::to_string(solutions);
+  if (restarts > 0) text += " restarts " + std::to_string(restarts);
+  text += " nodes/s " + fixed(rate, 0);
   if (subproblems > 0) {
     text += " subproblems " + std::to_string(subproblemsDone) + "/" + std::to_string(subproblems);
     // What is left at the pace so far; unknown until one subproblem is done.
@@ -74,7 +76,8 @@ void ProgressLine::report() {
   const std::string text = format(
       static_cast<double>(now - startTicks_) / frequency, nodes,
       counters_->failures.load(std::memory_order_relaxed),
-      counters_->solutions.load(std::memory_order_relaxed), rate,
+      counters_->solutions.load(std::memory_order_relaxed),
+      counters_->restarts.load(std::memory_order_relaxed), rate,
       static_cast<std::int32_t>(counters_->subproblems.load(std::memory_order_relaxed)), total);
   if (terminal_) {
     const int pad = lastWidth_ > text.size() ? static_cast<int>(lastWidth_ - text.size()) : 0;

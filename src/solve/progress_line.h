@@ -1,5 +1,6 @@
-// Progress of a long search on standard error: every period, the elapsed time, the nodes, failures
-// and solutions so far, the nodes per second since the last line and, for a parallel search, the
+// Progress of a long search on standard error: every period, the elapsed time, the nodes, failures,
+// solutions and restarts (where there are any) so far, the nodes per second since the last line
+// and, for a parallel search, the
 // subproblems done out of the total with an estimate of the time left. On a terminal the line is
 // rewritten in place; otherwise each report is a line of its own. Standard output never sees it.
 #pragma once
@@ -29,8 +30,8 @@ class ProgressLine {
   // The text of one report (without line ending) at `seconds` from the start, with `rate` nodes
   // per second.
   static std::string format(double seconds, std::uint64_t nodes, std::uint64_t failures,
-                            std::uint64_t solutions, double rate, std::int32_t subproblemsDone,
-                            std::int32_t subproblems);
+                            std::uint64_t solutions, std::uint64_t restarts, double rate,
+                            std::int32_t subproblemsDone, std::int32_t subproblems);
 
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;

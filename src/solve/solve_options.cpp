@@ -61,12 +61,83 @@ bool parseDouble(const std::string& text, double* out) {
 
 }  // namespace
 
+const char* variableOrderName(VariableOrder order) {
+  switch (order) {
+    case VariableOrder::kDom:
+      return "dom";
+    case VariableOrder::kDomWdeg:
+      return "dom/wdeg";
+    case VariableOrder::kDomDdeg:
+      return "dom/ddeg";
+    case VariableOrder::kLex:
+      return "lex";
+  }
+  return "dom";
+}
+
+const char* valueOrderName(ValueOrder order) {
+  switch (order) {
+    case ValueOrder::kMin:
+      return "min";
+    case ValueOrder::kMax:
+      return "max";
+    case ValueOrder::kRandom:
+      return "random";
+  }
+  return "min";
+}
+
+const char* restartPolicyName(RestartPolicy policy) {
+  switch (policy) {
+    case RestartPolicy::kNone:
+      return "none";
+    case RestartPolicy::kLuby:
+      return "luby";
+    case RestartPolicy::kGeometric:
+      return "geometric";
+  }
+  return "none";
+}
+
+BranchingOptions defaultBranching(bool allSolutions) {
+  BranchingOptions b;
+  if (allSolutions) return b;  // counting: the smallest domain, no restarts
+  b.variables = VariableOrder::kDomWdeg;
+  b.restarts = RestartPolicy::kLuby;
+  b.restartBase = 100;
+  return b;
+}
+
+BranchingOptions branchingFor(const SolveOptions& o) {
+  BranchingOptions b = defaultBranching(o.allSolutions);
+  if (o.variables) b.variables = *o.variables;
+  if (o.values) b.values = *o.values;
+  if (o.searchSeed) {
+    b.randomTies = true;
+    b.seed = *o.searchSeed;
+  }
+  if (o.lastConflict) b.lastConflict = *o.lastConflict;
+  if (o.restarts) b.restarts = *o.restarts;
+  if (o.restartBase) b.restartBase = *o.restartBase;
+  if (o.allSolutions) b.restarts = RestartPolicy::kNone;
+  return b;
+}
+
+std::string branchingText(const BranchingOptions& b) {
+  std::string text = std::string("var ") + variableOrderName(b.variables) +
+                     (b.randomTies ? " ties random seed " + std::to_string(b.seed) : "") + " val " +
+                     valueOrderName(b.values) + " last-conflict " + std::to_string(b.lastConflict) +
+                     " restarts " + restartPolicyName(b.restarts);
+  if (b.restarts != RestartPolicy::kNone) text += " base " + std::to_string(b.restartBase);
+  return text;
+}
+
 const char* solveUsage() {
   return R"(usage: varnel-solve [options]
 
 Depth-first search over positive table constraints, every domain kept generalised-arc-consistent
-(see --propagator). Branching: the variable with the smallest domain (lowest index on ties),
-left x = its smallest value, right x != that value.
+(see --propagator). Binary branching: left x = a value, right x != that value; which variable
+and which value are chosen by --var and --val (see the search options below).
 
 The instance (model RB, drawn from the library's generator; the same options give the same one):
   --vars N            variables, 1 to 10000000 (default 30)
@@ -76,6 +147,8 @@ The instance (model RB, drawn from the library's generator; the same options giv
   --constraints M     constraints, 0 to 10000000 (default 120)
   --tightness P       fraction of the D^K tuples each table forbids, 0 to 1 (default 0.5)
   --seed S            generator state before the first draw, 0 to 4294967295 (default 1)
+  --planted           every table keeps the tuple of a hidden random assignment, so the
+                      instance has a solution
   --table A,T,U       instead: problem 1's table (arity A from 1 to 64, T tuples from 1 to
                       100000000, values 0 .. U-1 with U from 1 to 32768) as one constraint
                       over A variables
@@ -95,6 +168,24 @@ The search:
                       --parallel the decomposition's nodes count against it, and the
                       decomposition itself is never cut short by it (it may pass N alone)
   --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets)
+  --var V             the branching variable: dom (smallest domain), dom/wdeg (smallest
+                      domain over the weights of its constraints, a weight growing by one at
+                      each wipe-out the constraint causes), dom/ddeg (over the number of its
+                      constraints with another unassigned variable) or lex (lowest index).
+                      Default: dom/wdeg for a first solution, dom with --all
+  --val V             the value tried first: min (default), max or random
+  --search-seed S     ties of --var drawn at random from seed S, 0 to 18446744073709551615,
+                      which also seeds --val random (default: ties by lowest index, seed 1)
+  --last-conflict K   branch first on the last K variables whose decisions failed while they
+                      are unassigned, 0 to 1000 (default 0: off; on the planted RB family of
+                      docs/search.md it made the default slower)
+  --restarts R        none, luby or geometric (x1.5): restart after that many failures times
+                      --restart-base, keeping what was refuted as nogoods; the cutoff grows, so
+                      the search stays complete. Default: luby for a first solution; with --all
+                      restarts are off (and refused)
+  --restart-base N    failures of the first run, 1 to 1000000000 (default 100)
+  --var dom --val min --last-conflict 0 --restarts none is the original tree, node for node
+  the one Gecode's size-min walks.
   --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
                       allocator, then the main thread alone; prints per-thread times, ratio
                       and power
@@ -203,7 +294,8 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     static constexpr std::pair<const char*, bool SolveOptions::*> kSwitches[] = {
         {"--help", &SolveOptions::help},          {"-h", &SolveOptions::help},
         {"--version", &SolveOptions::version},    {"--all", &SolveOptions::allSolutions},
-        {"--split-mem", &SolveOptions::splitMem}, {"--json", &SolveOptions::json}};
+        {"--split-mem", &SolveOptions::splitMem}, {"--json", &SolveOptions::json},
+        {"--planted", &SolveOptions::planted}};
     bool SolveOptions::*matched = nullptr;
     for (const auto& [switchName, field] : kSwitches) {
       if (name == switchName) matched = field;
@@ -248,6 +340,61 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
         return false;
       }
       o.compactTable = value == "ct";
+    } else if (name == "--var") {
+      if (!next()) return false;
+      const std::pair<const char*, VariableOrder> orders[] = {{"dom", VariableOrder::kDom},
+                                                              {"dom/wdeg", VariableOrder::kDomWdeg},
+                                                              {"dom/ddeg", VariableOrder::kDomDdeg},
+                                                              {"lex", VariableOrder::kLex}};
+      for (const auto& [text, order] : orders) {
+        if (value == text) o.variables = order;
+      }
+      if (!o.variables) {
+        *error = "option --var expects dom, dom/wdeg, dom/ddeg or lex, not '" +
+                 printableText(value) + "'";
+        return false;
+      }
+    } else if (name == "--val") {
+      if (!next()) return false;
+      const std::pair<const char*, ValueOrder> orders[] = {
+          {"min", ValueOrder::kMin}, {"max", ValueOrder::kMax}, {"random", ValueOrder::kRandom}};
+      for (const auto& [text, order] : orders) {
+        if (value == text) o.values = order;
+      }
+      if (!o.values) {
+        *error = "option --val expects min, max or random, not '" + printableText(value) + "'";
+        return false;
+      }
+    } else if (name == "--search-seed") {
+      if (!next()) return false;
+      std::uint64_t seed = 0;
+      const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), seed);
+      if (ec != std::errc() || ptr != value.data() + value.size()) {
+        *error = "option --search-seed expects an integer from 0 to 18446744073709551615, not '" +
+                 printableText(value) + "'";
+        return false;
+      }
+      o.searchSeed = seed;
+    } else if (name == "--last-conflict") {
+      if (!integer(0, 1000, &n)) return false;
+      o.lastConflict = static_cast<std::int32_t>(n);
+    } else if (name == "--restarts") {
+      if (!next()) return false;
+      const std::pair<const char*, RestartPolicy> policies[] = {
+          {"none", RestartPolicy::kNone},
+          {"luby", RestartPolicy::kLuby},
+          {"geometric", RestartPolicy::kGeometric}};
+      for (const auto& [text, policy] : policies) {
+        if (value == text) o.restarts = policy;
+      }
+      if (!o.restarts) {
+        *error =
+            "option --restarts expects none, luby or geometric, not '" + printableText(value) + "'";
+        return false;
+      }
+    } else if (name == "--restart-base") {
+      if (!integer(1, 1000000000, &n)) return false;
+      o.restartBase = static_cast<std::uint64_t>(n);
     } else if (name == "--parallel") {
       if (!integer(1, 4096, &n)) return false;
       o.parallel = static_cast<std::int32_t>(n);
@@ -340,6 +487,7 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error = "--max-intension-tuples applies to an XCSP3 file read with --instance";
     return false;
   }
+  o.rb.planted = o.planted;
   if (!o.instanceFile.empty() && o.fromTable) {
     *error = "--instance and --table name two different instances";
     return false;
@@ -363,6 +511,23 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     *error =
         "--write-subproblems searches nothing: --node-limit, --time-limit, "
         "--print-solutions, --threads, --split-mem and --subproblem-stats do not apply";
+    return false;
+  }
+  if (o.allSolutions && ((o.restarts && *o.restarts != RestartPolicy::kNone) || o.restartBase)) {
+    *error =
+        "--restarts and --restart-base apply to first-solution mode: --all counts without "
+        "restarts";
+    return false;
+  }
+  if (o.restartBase && o.restarts && *o.restarts == RestartPolicy::kNone) {
+    *error = "--restart-base applies to --restarts luby or geometric";
+    return false;
+  }
+  if (!o.writeSubproblemsDir.empty() &&
+      (o.variables || o.values || o.searchSeed || o.lastConflict || o.restarts || o.restartBase)) {
+    *error =
+        "--write-subproblems splits on the smallest domain: --var, --val, --search-seed, "
+        "--last-conflict, --restarts and --restart-base apply to a search";
     return false;
   }
   if (o.printSolutions != 0 && !o.allSolutions) {
@@ -405,7 +570,7 @@ bool validateSolveOptions(const SolveOptions& o, std::string* error) {
   }
   if (o.fromTable || !o.instanceFile.empty()) {
     for (const char* name :
-         {"--vars", "--domain", "--arity", "--constraints", "--tightness", "--seed"}) {
+         {"--vars", "--domain", "--arity", "--constraints", "--tightness", "--seed", "--planted"}) {
       if (given(name)) {
         *error = std::string("option ") + name + " shapes the generated instance; " +
                  (o.fromTable ? "--table" : "--instance") + " gives another one";

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "varnel/search/branching.h"
 #include "varnel/search/model/rb_instance.h"
 
 namespace varnel::solve {
@@ -34,6 +36,14 @@ struct SolveOptions {
   double progress = -1;
   bool competitionOutput = false;   // --output xcsp3: s, v and c lines only
   std::int64_t maxIntensionTuples = 1000000;  // --max-intension-tuples: XCSP3 intension bound
+  bool planted = false;             // --planted: copied into rb.planted once parsed
+  // The branching; each unset one takes the default of the mode (defaultBranching).
+  std::optional<VariableOrder> variables;    // --var
+  std::optional<ValueOrder> values;          // --val
+  std::optional<std::uint64_t> searchSeed;   // --search-seed: random ties and values
+  std::optional<std::int32_t> lastConflict;  // --last-conflict
+  std::optional<RestartPolicy> restarts;     // --restarts
+  std::optional<std::uint64_t> restartBase;  // --restart-base
   bool help = false;
   bool version = false;            // --version
   std::vector<std::string> given;  // every option named on the command line, in order
@@ -52,6 +62,16 @@ bool validateSolveOptions(const SolveOptions& options, std::string* error);
 // "--tightness" as written on the instance line: the shortest text that reads back as the same
 // double, so that the line reruns the very same instance.
 std::string tightnessText(double tightness);
+
+// The branching a run searches with: the options given, the mode's defaults for the others.
+BranchingOptions branchingFor(const SolveOptions& options);
+// The defaults: first-solution mode's (chosen by measurement, docs/search.md) or --all's.
+BranchingOptions defaultBranching(bool allSolutions);
+// "var dom/wdeg val min last-conflict 1 restarts luby 100" for the report.
+std::string branchingText(const BranchingOptions& branching);
+const char* variableOrderName(VariableOrder order);
+const char* valueOrderName(ValueOrder order);
+const char* restartPolicyName(RestartPolicy policy);
 
 // The --help text.
 const char* solveUsage();

@@ -45,6 +45,17 @@ TEST(InstanceFormat, WrittenInstanceReadsBackTheSame) {
   deletePooled(again);
   deletePooled(read.instance);
   deletePooled(generated);
+  // Planted: every table keeps the hidden assignment's tuple, up to a tightness of 1.
+  p.planted = true;
+  for (const double tightness : {0.5, 0.9, 1.0}) {
+    p.tightness = tightness;
+    std::vector<std::int32_t> hidden(static_cast<std::size_t>(p.vars), -1);
+    CspInstance* planted = generateRbInstance(p, hidden.data());
+    const std::vector<std::int64_t> values(hidden.begin(), hidden.end());
+    EXPECT_EQ(planted->firstViolatedConstraint(values.data()), -1) << "tightness " << tightness;
+    EXPECT_EQ(planted->tupleCount(0), rbTupleCount(p)) << "tightness " << tightness;
+    deletePooled(planted);
+  }
 }
 
 TEST(InstanceFormat, MalformedTextNamesItsLine) {
@@ -340,6 +351,16 @@ TEST(VarnelSolve, ParallelLimitsAndSolutionOptionsEndAsTheySay) {
       {small + "--parallel 0", 2, "", "--parallel expects an integer from 1"},
       {small + "--write-subproblems d --time-limit 5", 2, "", "--write-subproblems searches"},
       {small + "--write-subproblems=", 2, "", "--write-subproblems needs a file name"},
+      {small + "--all --var dom/wdeg", 0,
+       "branching: var dom/wdeg val min last-conflict 0 restarts none", ""},
+      {small + "--var lex --val max --restarts geometric --restart-base 3", 0,
+       "stopped: first solution", ""},
+      {small + "--parallel 2 --var dom/ddeg --search-seed 5 --last-conflict 2", 0,
+       "stopped: first solution", ""},
+      {small + "--all --restarts luby", 2, "", "--restarts and --restart-base apply to first"},
+      {small + "--var wdeg", 2, "", "--var expects dom, dom/wdeg, dom/ddeg or lex"},
+      {"--instance x.txt --planted", 2, "", "--planted shapes the generated instance"},
+      {small + "--write-subproblems d --var lex", 2, "", "--write-subproblems splits on"},
   };
   for (const auto& c : cases) {
     const BenchRun run = runBench(c.arguments);

@@ -134,7 +134,34 @@ void recordSolution(const SearchSpace& space, void* context) {
   static_cast<std::vector<std::vector<std::int32_t>>*>(context)->push_back(a);
 }
 
+// Branchings that restart every one to three failures.
+std::vector<BranchingOptions> restartingBranchings() {
+  std::vector<BranchingOptions> all(3);
+  all[0].variables = VariableOrder::kDomWdeg;
+  all[0].lastConflict = 1;
+  all[0].restarts = RestartPolicy::kLuby;
+  all[0].restartBase = 1;
+  all[1].variables = VariableOrder::kLex;
+  all[1].values = ValueOrder::kMax;
+  all[1].restarts = RestartPolicy::kGeometric;
+  all[1].restartBase = 2;
+  all[2].variables = VariableOrder::kDomDdeg;
+  all[2].values = ValueOrder::kRandom;
+  all[2].randomTies = true;
+  all[2].seed = 7;
+  all[2].lastConflict = 2;
+  all[2].restarts = RestartPolicy::kLuby;
+  all[2].restartBase = 3;
+  return all;
+}
+
+std::string branchingName(const BranchingOptions& b) {
+  return "var " + std::to_string(int(b.variables)) + " val " + std::to_string(int(b.values)) +
+         " lc " + std::to_string(b.lastConflict) + " restarts " + std::to_string(int(b.restarts));
+}
+
 TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
+  std::uint64_t restarted = 0;
   for (std::uint32_t seed = 1; seed <= 30; ++seed) {
     CspInstance* instance = generateRbInstance(smallInstance(seed, 1));
     const std::set<std::vector<std::int32_t>> expected = allSolutions(*instance);
@@ -162,6 +189,39 @@ TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
     EXPECT_LE(limited.nodes, 3u) << "seed " << seed;
     EXPECT_TRUE(SpaceCopy(space) == root) << "seed " << seed << ": a stopped search left changes";
     EXPECT_EQ(solver.depth(), 0u);
+    // Other branchings, restarting every few failures: the same solutions, each once (the
+    // nogoods keep every explored subtree out of the next runs), an unsatisfiable instance
+    // still proved so, and the root given back.
+    for (const BranchingOptions& b : restartingBranchings()) {
+      const std::string where = "seed " + std::to_string(seed) + ", " + branchingName(b);
+      found.clear();
+      SearchOptions again{true, 0, recordSolution, &found};
+      again.branching = b;
+      const SearchStatistics s = depthFirstSearch(space, again);
+      EXPECT_TRUE(s.complete) << where;
+      EXPECT_EQ(std::set<std::vector<std::int32_t>>(found.begin(), found.end()), expected) << where;
+      EXPECT_EQ(found.size(), expected.size()) << where << ": a solution found twice";
+      found.clear();
+      SearchOptions one{false, 0, recordSolution, &found};
+      one.branching = b;
+      const SearchStatistics f = depthFirstSearch(space, one);
+      EXPECT_EQ(f.solutions, expected.empty() ? 0u : 1u) << where;
+      EXPECT_EQ(f.complete, expected.empty()) << where << ": an unsatisfiable run did not end";
+      if (!found.empty()) EXPECT_EQ(expected.count(found[0]), 1u) << where;
+      restarted += s.restarts + f.restarts;
+      // Two workers, each learning over the subproblems it takes: the same count, every block
+      // back.
+      runner::ParallelSearchOptions p;
+      p.allSolutions = true;
+      p.workers = 2;
+      p.subproblems = 1 + static_cast<std::int32_t>(seed) % 7;
+      p.branching = b;
+      const runner::ParallelSearchResult r = runner::parallelSearch(*instance, p);
+      EXPECT_EQ(r.stats.solutions, expected.size()) << where << ", 2 workers";
+      for (const runner::WorkerResult& w : r.workers) EXPECT_EQ(w.heldBlocks, 0u) << where;
+      EXPECT_TRUE(SpaceCopy(space) == root) << where << ": the restarts left changes";
+      EXPECT_EQ(solver.depth(), 0u) << where;
+    }
     // The same tree split into subproblems (a varying number) and searched by 1 to 4 workers.
     std::set<std::vector<std::int64_t>> values;
     for (const auto& a : expected) {
@@ -218,6 +278,124 @@ TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
     }
     deletePooled(instance);
   }
+  EXPECT_GT(restarted, 40u) << "too few restarts to test the nogoods";
+}
+
+// dom/wdeg by hand, from scratch at every node: a constraint's weight is 1 plus the wipe-outs it
+// caused; a variable's degree sums the weights of its constraints with another unassigned
+// variable; the smallest size / degree wins, the lowest index on ties.
+struct WeightedDegreeReference {
+  SearchSpace& space;
+  std::vector<std::int64_t> weights;
+  std::vector<std::pair<std::int32_t, std::int32_t>> decisions;
+  std::uint64_t failures = 0;
+
+  std::int32_t choose() const {
+    const CspInstance& instance = space.instance();
+    std::int32_t best = -1;
+    std::int64_t bestSize = 0, bestDegree = 0;
+    for (std::int32_t x = 0; x < space.varCount(); ++x) {
+      if (space.var(x).size() <= 1) continue;
+      std::int64_t degree = 0;
+      for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
+        bool in = false, other = false;
+        for (std::int32_t i = 0; i < instance.arity(c); ++i) {
+          const std::int32_t y = instance.scope(c)[i];
+          in = in || y == x;
+          other = other || (y != x && space.var(y).size() > 1);
+        }
+        if (in && other) degree += weights[c];
+      }
+      const std::int64_t size = space.var(x).size();
+      // size / degree < bestSize / bestDegree, a degree of 0 standing for infinity.
+      const bool better =
+          best < 0 || (degree > 0 && (bestDegree == 0 || size * bestDegree < bestSize * degree));
+      if (better) {
+        best = x;
+        bestSize = size;
+        bestDegree = degree;
+      }
+    }
+    return best;
+  }
+
+  void visit(bool consistent, bool root = false) {
+    if (!consistent && root) {
+      ++failures;  // post() fails outside the queue's runs: no culprit to weigh
+      return;
+    }
+    if (!consistent) {
+      const std::int32_t c = space.queue().failedConstraint();
+      ASSERT_GE(c, 0) << "a wipe-out without its constraint";
+      // The culprit has no tuple left within the domains.
+      const CspInstance& instance = space.instance();
+      for (std::int32_t t = 0; t < instance.tupleCount(c); ++t) {
+        bool inside = true;
+        for (std::int32_t i = 0; i < instance.arity(c) && inside; ++i) {
+          inside = space.var(instance.scope(c)[i])
+                       .contains(instance.tuples(c)[std::int64_t(t) * instance.arity(c) + i]);
+        }
+        ASSERT_FALSE(inside) << "constraint " << c << " still has tuple " << t;
+      }
+      ++weights[c];
+      ++failures;
+      return;
+    }
+    const std::int32_t x = choose();
+    if (x < 0) return;
+    const std::int32_t v = space.var(x).minValue();
+    decisions.emplace_back(x, v);
+    space.solver().pushRestorationPoint();
+    space.assign(x, v);
+    visit(space.propagate());
+    space.solver().popRestorationPoint();
+    if (::testing::Test::HasFatalFailure()) return;
+    space.solver().pushRestorationPoint();
+    space.removeValue(x, v);
+    visit(space.propagate());
+    space.solver().popRestorationPoint();
+  }
+};
+
+void recordDecision(const SearchSpace&, std::int32_t x, std::int32_t value, void* context) {
+  static_cast<std::vector<std::pair<std::int32_t, std::int32_t>>*>(context)->emplace_back(x, value);
+}
+
+TEST_P(DepthFirstSearch, DomWdegBranchesAsAPlainWeightCountSays) {
+  int differ = 0;
+  std::uint64_t failures = 0;
+  for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+    // Larger than the enumerated ones: enough failures for the weights to matter.
+    RbParameters p = smallInstance(seed);
+    p.vars = p.arity == 2 ? 18 : 14;
+    p.domain = p.arity == 2 ? 8 : 4;
+    p.constraints = p.arity == 2 ? 50 : 22;
+    p.tightness = (p.arity == 2 ? 0.47 : 0.42) + 0.01 * (seed % 4);
+    CspInstance* instance = generateRbInstance(p);
+    const MasksFor masks(*instance, GetParam());
+    Solver solver;
+    SearchSpace space(solver, *instance, masks.get());
+    WeightedDegreeReference reference{
+        space, std::vector<std::int64_t>(std::size_t(instance->constraintCount()), 1), {}};
+    reference.visit(space.post(), true);
+    if (HasFatalFailure()) return;
+    std::vector<std::pair<std::int32_t, std::int32_t>> wdeg, dom;
+    SearchOptions options{true, 0};
+    options.onDecision = recordDecision;
+    options.onDecisionContext = &dom;
+    const SearchStatistics plain = depthFirstSearch(space, options);
+    options.onDecisionContext = &wdeg;
+    options.branching.variables = VariableOrder::kDomWdeg;
+    const SearchStatistics weighted = depthFirstSearch(space, options);
+    EXPECT_EQ(wdeg, reference.decisions) << "seed " << seed;
+    EXPECT_EQ(weighted.failures, reference.failures) << "seed " << seed;
+    EXPECT_EQ(weighted.solutions, plain.solutions) << "seed " << seed;
+    differ += wdeg != dom;
+    failures += reference.failures;
+    deletePooled(instance);
+  }
+  EXPECT_GT(differ, 3) << "the weights hardly ever changed a choice: the test proves little";
+  EXPECT_GT(failures, 500u) << "too few failures to weigh";
 }
 
 TEST_P(DepthFirstSearch, GivesEveryBlockBack) {
@@ -231,6 +409,9 @@ TEST_P(DepthFirstSearch, GivesEveryBlockBack) {
       SearchSpace space(solver, *instance, masks.get());
       depthFirstSearch(space, SearchOptions{true, 0});
       depthFirstSearch(space, SearchOptions{false, 0});
+      SearchOptions restarting{true, 0};
+      restarting.branching = restartingBranchings()[0];
+      depthFirstSearch(space, restarting);
     }
     deletePooled(instance);
     for (unsigned c = 0; c < kSizeClassCount; ++c) {

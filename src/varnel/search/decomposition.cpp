@@ -188,6 +188,8 @@ SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& deco
     total.nodes += s.nodes;
     total.failures += s.failures;
     total.solutions += s.solutions;
+    total.restarts += s.restarts;
+    total.nogoods += s.nogoods;
     const std::int32_t depth = decomposition.pathLength(k) + s.maxDepth;
     if (depth > total.maxDepth) total.maxDepth = depth;
     if (options.progress != nullptr && s.complete) {

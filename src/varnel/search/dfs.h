@@ -1,12 +1,15 @@
-// Depth-first search with one restoration point per node and binary branching: the unassigned
-// variable with the smallest domain (lowest index on ties), left x = its smallest value, right
-// x != that value. Counts nodes, failures and solutions; stops at the first solution or explores
-// the whole tree; optionally stops after a number of nodes, or when another thread asks.
+// Depth-first search with one restoration point per node and binary branching: by default the
+// unassigned variable with the smallest domain (lowest index on ties), left x = its smallest
+// value, right x != that value; other variable and value orders, last-conflict reasoning and
+// restarts with nogoods on request (branching.h). Counts nodes, failures and solutions; stops at
+// the first solution or explores the whole tree; optionally stops after a number of nodes, or
+// when another thread asks.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "varnel/search/branching.h"
 #include "varnel/search/search_space.h"
 
 namespace varnel {
@@ -63,6 +66,7 @@ struct alignas(64) SearchProgress {
   std::atomic<std::uint64_t> nodes{0};
   std::atomic<std::uint64_t> failures{0};
   std::atomic<std::uint64_t> solutions{0};
+  std::atomic<std::uint64_t> restarts{0};
   std::atomic<std::uint64_t> subproblems{0};  // subproblems searched to their end
 };
 inline constexpr std::uint64_t kProgressNodes = 4096;
@@ -80,6 +84,18 @@ struct SearchOptions {
   NodeBudget* nodeBudget = nullptr;
   // When set, the search adds its counts to it as it goes.
   SearchProgress* progress = nullptr;
+  // Variable and value orders, last conflict and restarts; the default is the original
+  // branching, node for node. Restarts stay exact in all-solutions mode too: the nogoods keep
+  // every subtree already explored, and its solutions, out of the next runs.
+  BranchingOptions branching;
+  // When set (and the branching is not the original one), the search learns into it instead of
+  // a Branching of its own: a worker keeps its weights and conflicts from one subproblem to the
+  // next. Built over the same space, with the same branching options.
+  Branching* learnt = nullptr;
+  // Called before every left branch x = value: the test's view of the decisions, step by step.
+  void (*onDecision)(const SearchSpace& space, std::int32_t x, std::int32_t value,
+                     void* context) = nullptr;
+  void* onDecisionContext = nullptr;
 };
 
 struct SearchStatistics {
@@ -87,6 +103,8 @@ struct SearchStatistics {
   std::uint64_t failures = 0;              // nodes whose propagation wiped out a domain
   std::uint64_t solutions = 0;             // nodes with every variable assigned
   std::int32_t maxDepth = 0;               // deepest node below the root
+  std::uint64_t restarts = 0;              // restarts made (each restart's root is a node)
+  std::uint64_t nogoods = 0;               // nogoods recorded at the restarts
   bool complete = false;                   // the whole tree was explored
   StopReason stopped = StopReason::kNone;  // why not, when complete is false
 };

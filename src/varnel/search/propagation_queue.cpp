@@ -25,6 +25,7 @@ PropagationQueue::PropagationQueue(std::int32_t count)
       head_(0),
       count_(0),
       running_(-1),
+      failed_(-1),
       runs_(0) {
   while (capacity_ < count) capacity_ *= 2;
   ring_ = allocateArray<std::int32_t>(static_cast<std::uint64_t>(capacity_));
@@ -38,6 +39,7 @@ PropagationQueue::~PropagationQueue() {
 }
 
 bool PropagationQueue::run() {
+  failed_ = -1;
   return compactTables_ != nullptr ? runAll(compactTables_) : runAll(constraints_);
 }
 
@@ -53,6 +55,7 @@ bool PropagationQueue::runAll(Constraint* const* constraints) {
     const bool consistent = constraints[c]->propagate(*this);
     running_ = -1;
     if (!consistent) {
+      failed_ = c;
       clear();
       return false;
     }

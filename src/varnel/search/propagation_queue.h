@@ -33,6 +33,9 @@ class PropagationQueue {
   bool empty() const { return count_ == 0; }
   // Constraint runs since construction.
   std::uint64_t runs() const { return runs_; }
+  // The constraint whose run wiped out a domain in the last run(), -1 when it reached the
+  // fixpoint (what dom/wdeg weighs).
+  std::int32_t failedConstraint() const { return failed_; }
 
   PropagationQueue(const PropagationQueue&) = delete;
   PropagationQueue& operator=(const PropagationQueue&) = delete;
@@ -51,6 +54,7 @@ class PropagationQueue {
   std::int32_t head_;
   std::int32_t count_;
   std::int32_t running_;  // the constraint being run, -1 between runs
+  std::int32_t failed_;   // the constraint that failed the last run(), -1 when none did
   std::uint64_t runs_;
 };
 

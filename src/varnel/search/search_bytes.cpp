@@ -123,9 +123,10 @@ ByteCount rbScratchBytes(const RbParameters& p, Measure m) {
   const auto k = static_cast<std::uint64_t>(p.arity);
   std::uint64_t codes = 1;
   for (std::int32_t i = 0; i < p.arity; ++i) codes *= static_cast<std::uint64_t>(p.domain);
-  // The values of a domain, the variable order, every tuple code and one table's rows.
+  // The values of a domain, the variable order (and the hidden assignment when planted), every
+  // tuple code and one table's rows.
   return arrayBytes(static_cast<std::uint64_t>(p.domain), 8, m) + arrayBytes(n, 4, m) +
-         arrayBytes(codes, 4, m) +
+         (p.planted ? arrayBytes(n, 4, m) : ByteCount(0)) + arrayBytes(codes, 4, m) +
          arrayBytes(static_cast<std::uint64_t>(rbTupleCount(p)) * k, 4, m);
 }
 

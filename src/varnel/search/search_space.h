@@ -32,6 +32,9 @@ class SearchSpace : public Reversible {
   bool rootFailed() const { return rootFailed_; }
   // Propagates the pending changes to the fixpoint. False on a wipe-out.
   bool propagate() { return queue_.run(); }
+  // Drops the pending changes without propagating them: for a search that found a failure of
+  // its own (a nogood) after decisions it had already scheduled, and is about to pop them.
+  void dropPending() { queue_.clear(); }
   // Decisions: x = v, x != v. Precondition: v is in x's domain and, for removeValue, not the
   // last value. Nothing propagates until propagate().
   void assign(std::int32_t x, std::int32_t v);

@@ -45,11 +45,20 @@ std::string rbParameterProblem(const RbParameters& p) {
 }
 
 std::int64_t rbTupleCount(const RbParameters& p) {
-  return std::llround((1.0 - p.tightness) * static_cast<double>(span(p.domain, p.arity)));
+  const std::int64_t count =
+      std::llround((1.0 - p.tightness) * static_cast<double>(span(p.domain, p.arity)));
+  return p.planted && count == 0 ? 1 : count;
 }
 
-CspInstance* generateRbInstance(const RbParameters& p) {
+CspInstance* generateRbInstance(const RbParameters& p, std::int32_t* hidden) {
   detail::randomState = p.seed;
+  // The hidden assignment comes first, so that the scopes are drawn as without it.
+  auto* planted =
+      p.planted ? allocateArray<std::int32_t>(static_cast<std::uint64_t>(p.vars)) : nullptr;
+  for (std::int32_t x = 0; planted != nullptr && x < p.vars; ++x) {
+    planted[x] = randomBelow(p.domain);
+    if (hidden != nullptr) hidden[x] = planted[x];
+  }
   auto* instance = newPooled<CspInstance>(p.vars);
   auto* values = allocateArray<std::int64_t>(static_cast<std::uint64_t>(p.domain));
   for (std::int32_t v = 0; v < p.domain; ++v) values[v] = v;
@@ -71,7 +80,17 @@ CspInstance* generateRbInstance(const RbParameters& p) {
     // `tuples` distinct codes out of d^k, then decoded in increasing order, the first position
     // the most significant digit.
     for (std::int32_t t = 0; t < codes; ++t) code[t] = t;
-    for (std::int32_t t = 0; t < tuples; ++t) std::swap(code[t], code[t + randomBelow(codes - t)]);
+    std::int32_t first = 0;
+    if (planted != nullptr) {
+      // The hidden assignment's tuple is kept first; the others are drawn from the rest.
+      std::int32_t kept = 0;
+      for (std::int32_t i = 0; i < p.arity; ++i) kept = kept * p.domain + planted[order[i]];
+      std::swap(code[0], code[kept]);
+      first = 1;
+    }
+    for (std::int32_t t = first; t < tuples; ++t) {
+      std::swap(code[t], code[t + randomBelow(codes - t)]);
+    }
     std::sort(code, code + tuples);
     for (std::int32_t t = 0; t < tuples; ++t) {
       std::int32_t rest = code[t];
@@ -85,6 +104,7 @@ CspInstance* generateRbInstance(const RbParameters& p) {
   freeArray(rows, std::uint64_t(tuples) * std::uint64_t(p.arity));
   freeArray(code, static_cast<std::uint64_t>(codes));
   freeArray(order, static_cast<std::uint64_t>(p.vars));
+  if (planted != nullptr) freeArray(planted, static_cast<std::uint64_t>(p.vars));
   return instance;
 }
 

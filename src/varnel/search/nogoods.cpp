@@ -1,0 +1,117 @@
+// The nogoods' storage and their propagation on watched assignments.
+#include "varnel/search/nogoods.h"
+
+#include <utility>
+
+#include "varnel/memory/arrays.h"
+
+namespace varnel {
+
+NogoodStore::NogoodStore(const SearchSpace& space)
+    : solver_(&space.solver()),
+      varCount_(space.varCount()),
+      unassigned_(allocateArray<std::int32_t>(static_cast<std::uint64_t>(varCount_))),
+      open_(varCount_),
+      stamp_(0),
+      watches_(static_cast<std::size_t>(varCount_)) {
+  for (std::int32_t x = 0; x < varCount_; ++x) unassigned_[x] = x;
+}
+
+NogoodStore::~NogoodStore() { freeArray(unassigned_, static_cast<std::uint64_t>(varCount_)); }
+
+void NogoodStore::add(const std::int32_t* vars, const std::int32_t* values, std::int32_t count) {
+  VARNEL_ASSERT(count >= 1);
+  if (count == 1) {
+    unary_.push_back(vars[0]);
+    unary_.push_back(values[0]);
+    return;
+  }
+  // The deepest assignments first: they are the ones watched, the last to come true again.
+  const auto n = static_cast<std::int32_t>(starts_.size());
+  starts_.push_back(static_cast<std::int32_t>(literals_.size() / 2));
+  for (std::int32_t i = count - 1; i >= 0; --i) {
+    literals_.push_back(vars[i]);
+    literals_.push_back(values[i]);
+  }
+  watches_[static_cast<std::size_t>(vars[count - 1])].push_back(n);
+  watches_[static_cast<std::size_t>(vars[count - 2])].push_back(n);
+}
+
+bool NogoodStore::removeUnary(SearchSpace& space) const {
+  for (std::size_t k = 0; k < unary_.size(); k += 2) {
+    const std::int32_t x = unary_[k];
+    const std::int32_t v = unary_[k + 1];
+    if (!space.var(x).contains(v)) continue;
+    if (space.var(x).size() == 1) return false;
+    space.removeValue(x, v);
+  }
+  return true;
+}
+
+NogoodStore::Outcome NogoodStore::propagate(SearchSpace& space) {
+  bool pruned = false;
+  std::int32_t i = 0;
+  while (i < open_) {
+    const std::int32_t x = unassigned_[i];
+    if (space.var(x).size() > 1) {
+      ++i;
+      continue;
+    }
+    // Newly assigned: out of the set for the rest of this subtree (the pop puts it back).
+    recordIntOnce(*solver_, &open_, &stamp_);
+    std::swap(unassigned_[i], unassigned_[open_ - 1]);
+    --open_;
+    if (!watches_[static_cast<std::size_t>(x)].empty() && !wake(space, x, &pruned)) {
+      return Outcome::kConflict;
+    }
+  }
+  return pruned ? Outcome::kPruned : Outcome::kQuiet;
+}
+
+bool NogoodStore::wake(SearchSpace& space, std::int32_t x, bool* pruned) {
+  const std::int32_t assigned = space.var(x).at(0);
+  std::vector<std::int32_t>& watching = watches_[static_cast<std::size_t>(x)];
+  std::size_t k = 0;
+  while (k < watching.size()) {
+    const std::int32_t n = watching[k];
+    const std::int32_t begin = starts_[static_cast<std::size_t>(n)];
+    const std::int32_t end = static_cast<std::size_t>(n) + 1 < starts_.size()
+                                 ? starts_[static_cast<std::size_t>(n) + 1]
+                                 : static_cast<std::int32_t>(literals_.size() / 2);
+    std::int32_t* lits = literals_.data() + 2 * std::int64_t(begin);
+    const std::int32_t count = end - begin;
+    // x's watched assignment goes to place 1, the other watched one stays in place 0.
+    if (lits[0] == x) {
+      std::swap(lits[0], lits[2]);
+      std::swap(lits[1], lits[3]);
+    }
+    VARNEL_ASSERT(lits[2] == x);
+    const IntVar& other = space.var(lits[0]);
+    if (lits[3] != assigned || !other.contains(lits[1])) {
+      ++k;  // an assignment of it is false: the nogood holds whatever else happens here
+      continue;
+    }
+    // Another watch: an assignment that is not true (its variable open, or set elsewhere).
+    std::int32_t replacement = -1;
+    for (std::int32_t j = 2; j < count && replacement < 0; ++j) {
+      const IntVar& var = space.var(lits[2 * j]);
+      if (var.size() > 1 || var.at(0) != lits[2 * j + 1]) replacement = j;
+    }
+    if (replacement >= 0) {
+      std::swap(lits[2], lits[2 * replacement]);
+      std::swap(lits[3], lits[2 * replacement + 1]);
+      watches_[static_cast<std::size_t>(lits[2])].push_back(n);
+      watching[k] = watching.back();
+      watching.pop_back();
+      continue;
+    }
+    // Every assignment but the other watched one is true: it must be false.
+    if (other.size() == 1) return false;
+    space.removeValue(lits[0], lits[1]);
+    *pruned = true;
+    ++k;
+  }
+  return true;
+}
+
+}  // namespace varnel
