@@ -32,12 +32,14 @@ void keepSolution(const SearchSpace& space, void* context) {
 class SubproblemRunner final : public AllocatorRunner {
  public:
   SubproblemRunner(std::uint64_t budget, const CspInstance& instance,
-                   const InstanceSupportMasks* masks, const Decomposition& decomposition,
+                   const InstanceSupportMasks* masks, AllDifferentLevel allDifferent,
+                   const Decomposition& decomposition,
                    SubproblemCursor& cursor, const SearchOptions& options, std::int32_t index,
                    std::int32_t keep, WorkerResult& result, SubproblemRecord* records)
       : AllocatorRunner(budget),
         instance_(instance),
         masks_(masks),
+        allDifferent_(allDifferent),
         decomposition_(decomposition),
         cursor_(cursor),
         options_(options),
@@ -54,7 +56,7 @@ class SubproblemRunner final : public AllocatorRunner {
     WorkerResult& result = *keeper_.result;
     const std::int64_t start = platform::counterNow();
     Solver* solver = newPooled<Solver>();
-    SearchSpace* space = newPooled<SearchSpace>(*solver, instance_, masks_);
+    SearchSpace* space = newPooled<SearchSpace>(*solver, instance_, masks_, allDifferent_);
     result.stats = searchSubproblems(*space, decomposition_, cursor_, options_, index_, records_);
     deletePooled(space);
     deletePooled(solver);
@@ -70,6 +72,7 @@ class SubproblemRunner final : public AllocatorRunner {
  private:
   const CspInstance& instance_;
   const InstanceSupportMasks* masks_;
+  AllDifferentLevel allDifferent_;
   const Decomposition& decomposition_;
   SubproblemCursor& cursor_;
   SearchOptions options_;
@@ -103,7 +106,8 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   StopRequest ownStop;
   StopRequest* stop = options.stop != nullptr ? options.stop : &ownStop;
   Solver* solver = newPooled<Solver>();
-  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, options.masks);
+  SearchSpace* space =
+      newPooled<SearchSpace>(*solver, instance, options.masks, options.allDifferent);
   const std::int32_t target =
       options.subproblems > 0 ? options.subproblems : kSubproblemsPerWorker * n;
   Decomposition* decomposition = newPooled<Decomposition>(*space, target, stop);
@@ -132,7 +136,7 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   ThreadRunner** runners = newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
     runners[k] = newRunner<SubproblemRunner>(
-        result.budget, instance, options.masks, *decomposition, cursor, search, k, keep,
+        result.budget, instance, options.masks, options.allDifferent, *decomposition, cursor, search, k, keep,
         result.workers[static_cast<std::size_t>(k)], result.records.data());
   }
   if (!decomposition->stopped()) runThreads(runners, n);

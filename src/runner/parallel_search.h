@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "varnel/search/propagators/all_different.h"
 #include "varnel/search/propagators/compact_table_rev.h"
 #include "varnel/search/model/csp_instance.h"
 #include "varnel/search/decomposition.h"
@@ -28,6 +29,8 @@ struct ParallelSearchOptions {
   std::int32_t keepSolutions = 0;  // solutions each worker keeps (values, in variable order)
   // The instance's support masks: every space runs Compact-Table; null: GAC-4R.
   const InstanceSupportMasks* masks = nullptr;
+  // How the single-list allDifferent constraints filter.
+  AllDifferentLevel allDifferent = kDefaultAllDifferentLevel;
 };
 
 struct WorkerResult {

@@ -91,7 +91,7 @@ void keepSolution(const SearchSpace& space, void* context) {
 }
 
 SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* masks,
-                   SearchOptions options, std::size_t keep) {
+                   AllDifferentLevel allDifferent, SearchOptions options, std::size_t keep) {
   SolveRun run;
   SolutionKeeper keeper{&run, keep};
   if (keep > 0) {
@@ -100,7 +100,7 @@ SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* mask
   }
   const std::int64_t start = platform::counterNow();
   Solver* solver = newPooled<Solver>();
-  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks);
+  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks, allDifferent);
   run.stats = depthFirstSearch(*space, options);
   deletePooled(space);
   deletePooled(solver);
@@ -112,10 +112,14 @@ SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* mask
 class SolveRunner final : public runner::AllocatorRunner {
  public:
   SolveRunner(std::uint64_t budget, const CspInstance* instance, const InstanceSupportMasks* masks,
-              const SearchOptions& options)
-      : AllocatorRunner(budget), instance_(instance), masks_(masks), options_(options) {}
+              AllDifferentLevel allDifferent, const SearchOptions& options)
+      : AllocatorRunner(budget),
+        instance_(instance),
+        masks_(masks),
+        allDifferent_(allDifferent),
+        options_(options) {}
   unsigned run() override {
-    result = solveOnce(*instance_, masks_, options_, 0);
+    result = solveOnce(*instance_, masks_, allDifferent_, options_, 0);
     // The worker's own pools, which never shrink: its peak, without the shared instance and masks.
     memory = memoryConsumption(currentAllocator());
     time = elapsedMilliseconds(0, result.ticks, platform::counterFrequency());
@@ -127,6 +131,7 @@ class SolveRunner final : public runner::AllocatorRunner {
  private:
   const CspInstance* instance_;
   const InstanceSupportMasks* masks_;
+  AllDifferentLevel allDifferent_;
   SearchOptions options_;
 };
 
@@ -330,7 +335,7 @@ void writeSubproblems(const CspInstance& instance, const InstanceSupportMasks* m
     exitUsage("cannot create directory " + o.writeSubproblemsDir + ": " + failure.message());
   }
   Solver* solver = newPooled<Solver>();
-  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks);
+  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks, o.allDifferent);
   const std::int32_t target =
       o.subproblems > 0 ? o.subproblems
                         : runner::kSubproblemsPerWorker * (o.parallel > 0 ? o.parallel : 1);
@@ -368,6 +373,7 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
                   const SolveOptions& o, std::int64_t frequency, SolveOutput& out) {
   runner::ParallelSearchOptions p;
   p.masks = masks;
+  p.allDifferent = o.allDifferent;
   p.allSolutions = o.allSolutions;
   p.nodeLimit = o.nodeLimit;
   p.stop = &stopRequest;
@@ -423,6 +429,17 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   return 0;
 }
 
+// True when GAC-4R can run every table of `instance`: supports without stars.
+bool gac4rReads(const CspInstance& instance) {
+  for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
+    if (instance.isTable(c) &&
+        (instance.kind(c) != ConstraintKind::kSupports || instance.hasStars(c))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool sameCounts(const SearchStatistics& a, const SearchStatistics& b) {
   return a.solutions == b.solutions && a.failures == b.failures && a.nodes == b.nodes;
 }
@@ -438,12 +455,13 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   out.field("memThread", std::to_string(budget), "mem_thread", json::number(budget));
   runner::ThreadRunner** runners = runner::newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
-    runners[k] = runner::newRunner<SolveRunner>(budget, &instance, masks, search);
+    runners[k] = runner::newRunner<SolveRunner>(budget, &instance, masks, o.allDifferent, search);
   }
   const runner::LaunchInterval interval = runner::runThreads(runners, n);
   // The reference run, alone, after every worker has ended.
   const SolveRun mainRun =
-      solveOnce(instance, masks, search, o.allSolutions ? std::size_t(o.printSolutions) : 1);
+      solveOnce(instance, masks, o.allDifferent, search,
+                o.allSolutions ? std::size_t(o.printSolutions) : 1);
   printRun(out, mainRun.stats, mainRun.ticks, frequency);
   printSolutions(out, instance, o, mainRun.solutions);
   // A search stopped from outside (time limit, interrupt) ends wherever each copy was.
@@ -540,7 +558,16 @@ int main(int argc, char** argv) {
   // Compact-Table's support masks are instance data: built once here, before any worker, in the
   // main thread's pools, and only read by every search.
   InstanceSupportMasks* masks = nullptr;
-  if (o.compactTable) masks = newPooled<InstanceSupportMasks>(*instance);
+  if (!o.compactTable && !gac4rReads(*instance)) {
+    exitUsage("--propagator gac4r reads positive tables without '*' and allDifferent; use ct "
+              "for conflicts tables and short tuples");
+  }
+  if (o.compactTable) {
+    if (std::string refusal = InstanceSupportMasks::conflictsRefusal(*instance); !refusal.empty()) {
+      exitUsage(refusal);
+    }
+    masks = newPooled<InstanceSupportMasks>(*instance);
+  }
   int code = 0;
   if (!o.writeSubproblemsDir.empty()) {
     writeSubproblems(*instance, masks, o, out);
@@ -566,8 +593,8 @@ int main(int argc, char** argv) {
     } else if (o.threads > 0) {
       code = solveCopies(*instance, masks, o, search, frequency, out);
     } else {
-      const SolveRun run =
-          solveOnce(*instance, masks, search, o.allSolutions ? std::size_t(o.printSolutions) : 1);
+      const SolveRun run = solveOnce(*instance, masks, o.allDifferent, search,
+                                     o.allSolutions ? std::size_t(o.printSolutions) : 1);
       printRun(out, run.stats, run.ticks, frequency);
       const std::uint64_t memory = memoryConsumption(currentAllocator());
       out.field("memory", std::to_string(memory) + " bytes", "memory", json::number(memory));

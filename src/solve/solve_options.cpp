@@ -35,8 +35,9 @@ bool parseDouble(const std::string& text, double* out) {
 const char* solveUsage() {
   return R"(usage: varnel-solve [options]
 
-Depth-first search over positive table constraints, every domain kept generalised-arc-consistent
-(see --propagator). Branching: the variable with the smallest domain (lowest index on ties),
+Depth-first search over table constraints (allowed or forbidden tuples, `*` matching any value)
+and allDifferent; every table kept generalised-arc-consistent (see --propagator), allDifferent
+as --alldiff says. Branching: the variable with the smallest domain (lowest index on ties),
 left x = its smallest value, right x != that value.
 
 The instance (model RB, drawn from the library's generator; the same options give the same one):
@@ -59,7 +60,10 @@ The instance (model RB, drawn from the library's generator; the same options giv
 The search:
   --all               count every solution (default: stop at the first)
   --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit)
-  --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets)
+  --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets; positive
+                      tables without `*` only)
+  --alldiff L         fc (an assigned variable's value leaves the others, the default) or gac
+                      (Regin's matching) for allDifferent over one list
   --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
                       allocator, then the main thread alone; prints per-thread times, ratio
                       and power
@@ -189,6 +193,14 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
         return false;
       }
       o.compactTable = value == "ct";
+    } else if (name == "--alldiff") {
+      if (!next()) return false;
+      if (value != "fc" && value != "gac") {
+        *error = "option --alldiff expects fc or gac, not '" + printableText(value) + "'";
+        return false;
+      }
+      o.allDifferent =
+          value == "gac" ? AllDifferentLevel::kMatching : AllDifferentLevel::kForwardChecking;
     } else if (name == "--parallel") {
       if (!integer(1, 4096, &n)) return false;
       o.parallel = static_cast<std::int32_t>(n);
