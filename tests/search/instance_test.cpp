@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "driver/run_bench.h"
+#include "search/search_oracle.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/platform.h"
 #include "varnel/search/model/instance_io.h"
@@ -42,6 +43,20 @@ TEST(InstanceFormat, WrittenInstanceReadsBackTheSame) {
   EXPECT_EQ(written(*read.instance), written(*generated));
   CspInstance* again = generateRbInstance(p);
   EXPECT_EQ(written(*again), written(*generated)) << "the same parameters gave another instance";
+  // Conflicts, stars and both forms of allDifferent come back as they were.
+  CspInstance* mixed = mixedInstance(*generated, 5);
+  std::istringstream mixedText(written(*mixed));
+  InstanceReadResult mixedRead = readInstance(mixedText);
+  ASSERT_NE(mixedRead.instance, nullptr) << "line " << mixedRead.line << ": " << mixedRead.error;
+  EXPECT_EQ(written(*mixedRead.instance), written(*mixed));
+  const std::int32_t last = mixed->constraintCount() - 1;
+  EXPECT_EQ(mixedRead.instance->kind(0), ConstraintKind::kConflicts);
+  EXPECT_TRUE(mixedRead.instance->hasStars(0)) << "the starred conflict was lost";
+  EXPECT_EQ(mixedRead.instance->listCount(last), 3) << "the lists form was lost";
+  EXPECT_EQ(mixedRead.instance->listLength(last), 2);
+  EXPECT_NE(written(*mixed).find("alldifferent-lists 3 2"), std::string::npos) << written(*mixed);
+  deletePooled(mixedRead.instance);
+  deletePooled(mixed);
   deletePooled(again);
   deletePooled(read.instance);
   deletePooled(generated);
@@ -69,6 +84,15 @@ TEST(InstanceFormat, MalformedTextNamesItsLine) {
       {"variables 3\ndomain 0 1\ndomain 1 1\ndomain 2 1\nconstraints 1\ntable 3 0 2 0 2\n", 6,
        "variable 2 appears twice"},
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 1 0\n1 1 1\n", 5, "a tuple of 3 values"},
+      {"variables 1\ndomain 0 1\nconstraints 1\nsupports 1 1 0\n1\n", 4, "expected 'table', "},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nconflicts 2 1 0 1\n1 **\n", 6,
+       "'**' is not an integer"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nalldifferent 2 0\n", 5,
+       "names 1 variables for 2"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nalldifferent-lists 1 2 0 1\n", 5,
+       "the list count '1' is not an integer from 2"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nalldifferent-lists 2 1 0 1 1\n", 5,
+       "names 3 variables for 2"},
   };
   for (const auto& c : cases) {
     std::istringstream text(c.text);
