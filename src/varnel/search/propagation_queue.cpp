@@ -104,7 +104,7 @@ inline bool PropagationQueue::runOne(std::int32_t c) {
   void* constraint = constraints_[c];
   switch (kinds_[c]) {
     case PropagatorKind::kCompactTable:
-      return static_cast<CompactTableRev*>(constraint)->propagate(*this);
+      return static_cast<CompactTableRev*>(constraint)->propagateOutOfLine(*this);
     case PropagatorKind::kConflictsTable:
       return static_cast<CompactTableRev*>(constraint)->propagateConflicts(*this);
     case PropagatorKind::kGac4r:

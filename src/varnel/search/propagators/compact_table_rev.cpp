@@ -231,6 +231,8 @@ bool CompactTableRev::post(PropagationQueue& queue) {
 
 namespace varnel {
 
+bool CompactTableRev::propagateOutOfLine(PropagationQueue& queue) { return propagate(queue); }
+
 bool CompactTableRev::filterConflicts(std::int32_t skip, PropagationQueue& queue) {
   const std::int64_t tuples = masks_->tupleCount();
   const std::int32_t live = table_.liveWordCount();

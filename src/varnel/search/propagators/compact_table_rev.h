@@ -119,6 +119,9 @@ class CompactTableRev : public Reversible {
   // variables. False when no tuple is left; the constraint is then left half-way, for the pop
   // that follows to restore. Precondition: a supports table.
   bool propagate(PropagationQueue& queue);
+  // propagate(), compiled in another file: the mixed queue loop calls this, so that the one-kind
+  // loop of table-only spaces stays the only caller of propagate and keeps it inlined.
+  bool propagateOutOfLine(PropagationQueue& queue);
   // The same for a conflicts table: removes the values whose every tuple in the current domains
   // is forbidden. False when a domain is wiped out.
   bool propagateConflicts(PropagationQueue& queue);
