@@ -62,8 +62,8 @@ The search:
   --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit)
   --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets; positive
                       tables without `*` only)
-  --alldiff L         fc (an assigned variable's value leaves the others, the default) or gac
-                      (Regin's matching) for allDifferent over one list
+  --alldiff L         gac (Regin's matching, the default) or fc (an assigned variable's value
+                      leaves the others) for allDifferent over one list
   --threads N         N workers, 1 to 4096, solve the same instance at once, each in its own
                       allocator, then the main thread alone; prints per-thread times, ratio
                       and power

@@ -216,6 +216,20 @@ bool AllDifferentRev::augment(std::int32_t p) {
 }
 
 bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
+  // Forward checking first. Then, when every unassigned variable has more values than there are
+  // unassigned variables, no set of them can have as few values as members (a Hall set), so
+  // every value left is in a matching and the graph needs no look.
+  if (!forwardCheck(queue)) return false;
+  std::int32_t unassigned = 0;
+  std::int32_t smallest = INT32_MAX;
+  for (std::int32_t p = 0; p < arity_; ++p) {
+    const std::int32_t size = scope_[p]->size();
+    if (size > 1) {
+      ++unassigned;
+      smallest = std::min(smallest, size);
+    }
+  }
+  if (smallest > unassigned) return true;
   const std::int32_t n = arity_;
   // The matching of the last run, less the pairs whose value has left.
   for (std::int32_t p = 0; p < n; ++p) {

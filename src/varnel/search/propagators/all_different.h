@@ -26,7 +26,7 @@ enum class AllDifferentLevel : std::uint8_t {
 };
 
 // The level a space uses when none is asked for.
-inline constexpr AllDifferentLevel kDefaultAllDifferentLevel = AllDifferentLevel::kForwardChecking;
+inline constexpr AllDifferentLevel kDefaultAllDifferentLevel = AllDifferentLevel::kMatching;
 
 class AllDifferentRev : public Reversible {
  public:
