@@ -216,9 +216,10 @@ bool AllDifferentRev::augment(std::int32_t p) {
 }
 
 bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
-  // Forward checking first. Then, when every unassigned variable has more values than there are
-  // unassigned variables, no set of them can have as few values as members (a Hall set), so
-  // every value left is in a matching and the graph needs no look.
+  // Forward checking first. Then, when every unassigned variable has at least as many values as
+  // there are unassigned variables u, every value left is in a matching without a look at the
+  // graph: fix x to v, and any t of the other u - 1 variables still hold at least u - 1 >= t
+  // values (Hall's condition).
   if (!forwardCheck(queue)) return false;
   std::int32_t unassigned = 0;
   std::int32_t smallest = INT32_MAX;
@@ -229,7 +230,7 @@ bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
       smallest = std::min(smallest, size);
     }
   }
-  if (smallest > unassigned) return true;
+  if (smallest >= unassigned) return true;
   const std::int32_t n = arity_;
   // The matching of the last run, less the pairs whose value has left.
   for (std::int32_t p = 0; p < n; ++p) {
