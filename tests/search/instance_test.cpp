@@ -165,6 +165,8 @@ bool printable(const std::string& text) {
 
 TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
   const std::string missing = ::testing::TempDir() + "varnel_no_such_file";
+  const std::string conflicts = ::testing::TempDir() + "varnel_conflicts.txt";
+  std::ofstream(conflicts) << "variables 1\ndomain 0 1 2\nconstraints 1\nconflicts 1 1 0\n1\n";
   const struct {
     std::string args;
     int exitCode;
@@ -182,6 +184,8 @@ TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
       {"--instance " + ::testing::TempDir(), 2,
        "': " + std::make_error_code(std::errc::is_a_directory).message()},
       {"--unknown=\"\x1b[31m\"", 2, "unknown option '--unknown'"},
+      {"--instance " + conflicts + " --propagator gac4r", 2, "gac4r reads positive tables"},
+      {"--alldiff dom", 2, "option --alldiff expects fc or gac, not 'dom'"},
       // Sized before anything is built: refused at once, well inside a capped address space.
       {"--constraints 10000000 --node-limit 1 --propagator gac4r", 1, "bytes needed by this run"},
       {"--table 64,100000000,32768", 1, "bytes needed by this run"},
