@@ -280,7 +280,39 @@ TEST(VarnelSolve, HostileFilesEndWithTheirLineInPrintableText) {
 }
 
 // The estimates against the memory: line of real runs: never above it, and not far below.
+// An n x n Latin square, allDifferent on every row and column, with a table on each row's
+// first two cells.
+std::string latinSquareFile(int n) {
+  const std::string path = ::testing::TempDir() + "varnel_latin_square.txt";
+  std::ofstream out(path);
+  out << "variables " << n * n << "\n";
+  for (int x = 0; x < n * n; ++x) {
+    out << "domain " << x;
+    for (int v = 0; v < n; ++v) out << ' ' << v;
+    out << "\n";
+  }
+  out << "constraints " << 3 * n << "\n";
+  for (int i = 0; i < n; ++i) {
+    out << "alldifferent " << n;
+    for (int j = 0; j < n; ++j) out << ' ' << i * n + j;
+    out << "\nalldifferent " << n;
+    for (int j = 0; j < n; ++j) out << ' ' << j * n + i;
+    out << "\ntable 2 2 " << i * n << ' ' << i * n + 1 << "\n"
+        << i << ' ' << (i + 1) % n << "\n" << (i + 1) % n << ' ' << (i + 2) % n << "\n";
+  }
+  return path;
+}
+
+InstanceShape fileShape(const std::string& path) {
+  std::ifstream in(path);
+  InstanceReadResult read = readInstance(in);
+  InstanceShape shape = shapeOf(*read.instance);
+  deletePooled(read.instance);
+  return shape;
+}
+
 TEST(SearchBytes, NeedsAreLowerBoundsNearWhatRunsTake) {
+  const std::string latin = latinSquareFile(40);
   const struct {
     std::string args;
     InstanceShape shape;
@@ -292,6 +324,7 @@ TEST(SearchBytes, NeedsAreLowerBoundsNearWhatRunsTake) {
       {"--vars 30 --domain 1000 --arity 1 --constraints 3000",
        rbShape({30, 1000, 1, 3000, 0.5, 1})},
       {"--table 10,100000,10", tableShape(10, 100000)},
+      {"--instance " + latin, fileShape(latin)},
   };
   for (const auto& r : runs) {
     for (const bool compactTable : {true, false}) {
