@@ -125,11 +125,17 @@ bool AllDifferentRev::removeValue(std::int32_t p, std::int64_t value, Propagatio
                                   bool* changed) {
   IntVar& var = *scope_[p];
   const std::int64_t* values = values_[p];
-  const std::int64_t* at = std::lower_bound(values, values + var.initialSize(), value);
-  if (at == values + var.initialSize() || *at != value) return true;
-  const auto k = static_cast<std::int32_t>(at - values);
-  if (!var.contains(k)) return true;
-  var.remove(k);
+  const std::int32_t size = var.initialSize();
+  if (value < values[0] || value > values[size - 1]) return true;
+  // A domain without gaps holds `value` at its offset from the first; others are searched.
+  std::int64_t k = value - values[0];
+  if (k >= size || values[k] != value) {
+    const std::int64_t* at = std::lower_bound(values, values + size, value);
+    if (*at != value) return true;
+    k = at - values;
+  }
+  if (!var.contains(static_cast<std::int32_t>(k))) return true;
+  var.remove(static_cast<std::int32_t>(k));
   if (var.size() == 0) return false;
   *changed = true;
   queue.schedule(var);
@@ -145,9 +151,10 @@ bool AllDifferentRev::forwardCheck(PropagationQueue& queue) {
       recordIntOnce(*solver_, &done_, &doneStamp_);
       order_[k] = order_[done_];
       order_[done_++] = p;
+      // The positions done before hold other values: only the others can hold this one.
       const std::int64_t value = valueAt(p, scope_[p]->at(0));
-      for (std::int32_t q = 0; q < arity_; ++q) {
-        if (q != p && !removeValue(q, value, queue, &again)) return false;
+      for (std::int32_t j = done_; j < arity_; ++j) {
+        if (!removeValue(order_[j], value, queue, &again)) return false;
       }
     }
   }
@@ -220,15 +227,14 @@ bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
   // there are unassigned variables u, every value left is in a matching without a look at the
   // graph: fix x to v, and any t of the other u - 1 variables still hold at least u - 1 >= t
   // values (Hall's condition).
+  // After it the unassigned positions are order_[done_ ..): the others, with their values gone
+  // from every unassigned domain, are pairs of their own in the graph and are left out.
   if (!forwardCheck(queue)) return false;
-  std::int32_t unassigned = 0;
+  const std::int32_t unassigned = arity_ - done_;
+  const std::int32_t* active = order_ + done_;
   std::int32_t smallest = INT32_MAX;
-  for (std::int32_t p = 0; p < arity_; ++p) {
-    const std::int32_t size = scope_[p]->size();
-    if (size > 1) {
-      ++unassigned;
-      smallest = std::min(smallest, size);
-    }
+  for (std::int32_t j = 0; j < unassigned; ++j) {
+    smallest = std::min(smallest, scope_[active[j]]->size());
   }
   if (smallest >= unassigned) return true;
   const std::int32_t n = arity_;
@@ -239,7 +245,8 @@ bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
       matchOf_[p] = -1;
     }
   }
-  for (std::int32_t p = 0; p < n; ++p) {
+  for (std::int32_t j = 0; j < unassigned; ++j) {
+    const std::int32_t p = active[j];
     if (matchOf_[p] >= 0) continue;
     if (++visit_ == 0) {
       for (std::int32_t v = 0; v < valueCount_; ++v) seen_[v] = 0;
@@ -269,7 +276,8 @@ bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
   }
   // Backwards from the free values of the domains.
   std::int32_t queued = 0;
-  for (std::int32_t p = 0; p < n; ++p) {
+  for (std::int32_t j = 0; j < unassigned; ++j) {
+    const std::int32_t p = active[j];
     const IntVar& var = *scope_[p];
     for (std::int32_t k = 0; k < var.size(); ++k) {
       const std::int32_t u = valueIds_[valueBase_[p] + var.at(k)];
@@ -295,7 +303,8 @@ bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
   // Tarjan's strongly connected components, without recursion.
   std::int32_t counter = 0;
   std::int32_t top = 0;
-  for (std::int32_t s = 0; s < n; ++s) {
+  for (std::int32_t j = 0; j < unassigned; ++j) {
+    const std::int32_t s = active[j];
     if (index[s] >= 0) continue;
     std::int32_t depth = 0;
     calls[depth++] = s;
@@ -339,7 +348,8 @@ bool AllDifferentRev::matchAndFilter(PropagationQueue& queue) {
       if (depth > 0) low[calls[depth - 1]] = std::min(low[calls[depth - 1]], low[v]);
     }
   }
-  for (std::int32_t p = 0; p < n; ++p) {
+  for (std::int32_t j = 0; j < unassigned; ++j) {
+    const std::int32_t p = active[j];
     IntVar& var = *scope_[p];
     const std::int32_t size = var.size();
     for (std::int32_t k = size - 1; k >= 0; --k) {
