@@ -230,7 +230,8 @@ std::uint64_t peakResidentBytes() {
 
 // `base` made into an instance of every kind: every third table forbids a third of its tuples,
 // every third has some entries starred, odd variables' values shift by one; then an
-// allDifferent over four variables and one over three lists of two sharing a variable.
+// allDifferent over three variables and two over two lists of two, one naming a variable in
+// both lists at one place.
 CspInstance* mixedVariant(const CspInstance& base, std::uint32_t seed) {
   std::uint64_t state = seed * 2654435761u + 1;
   auto next = [&state] { return (state = state * 6364136223846793005u + 1442695040888963407u) >> 33; };
@@ -252,10 +253,12 @@ CspInstance* mixedVariant(const CspInstance& base, std::uint32_t seed) {
   }
   const std::int32_t n = base.varCount();
   const std::int32_t first = static_cast<std::int32_t>(next() % static_cast<std::uint64_t>(n - 4));
-  const std::int32_t four[] = {first, first + 1, first + 2, first + 3};
-  mixed->addAllDifferent(four, 4, 1);
-  const std::int32_t lists[] = {first, first + 1, first + 2, first, first + 3, first + 4};
-  mixed->addAllDifferent(lists, 2, 3);
+  const std::int32_t three[] = {first, first + 1, first + 2};
+  mixed->addAllDifferent(three, 3, 1);
+  const std::int32_t lists[] = {first + 3, first + 4, first, first + 3};
+  mixed->addAllDifferent(lists, 2, 2);
+  const std::int32_t sharing[] = {first + 1, first + 2, first + 1, first + 4};
+  mixed->addAllDifferent(sharing, 2, 2);
   return mixed;
 }
 

@@ -44,7 +44,8 @@ inline AllDifferentLevel levelOf(Propagator p) {
 // `base` (positive tables over domains 0 .. d-1) made into an instance of every kind: odd
 // variables' values shifted by one (allDifferent compares values, not indices), every third
 // table told by its forbidden tuples, every third with some entries starred, and two
-// allDifferent: one list of four variables, and three lists of two sharing a variable.
+// allDifferent: one list of three variables, and two of lists, one naming a variable in both
+// lists at one place.
 inline CspInstance* mixedInstance(const CspInstance& base, std::uint32_t seed) {
   std::mt19937 random(seed);
   const std::int32_t n = base.varCount();
@@ -85,9 +86,12 @@ inline CspInstance* mixedInstance(const CspInstance& base, std::uint32_t seed) {
   std::vector<std::int32_t> order(static_cast<std::size_t>(n));
   for (std::int32_t x = 0; x < n; ++x) order[x] = x;
   std::shuffle(order.begin(), order.end(), random);
-  mixed->addAllDifferent(order.data(), 4, 1);
-  const std::int32_t lists[] = {order[0], order[1], order[2], order[0], order[3], order[4]};
-  mixed->addAllDifferent(lists, 2, 3);
+  mixed->addAllDifferent(order.data(), 3, 1);
+  // [x3 x4] != [x0 x3], and [x1 x2] != [x1 x4], lists naming one variable at one place.
+  const std::int32_t lists[] = {order[3], order[4], order[0], order[3]};
+  mixed->addAllDifferent(lists, 2, 2);
+  const std::int32_t sharing[] = {order[1], order[2], order[1], order[4]};
+  mixed->addAllDifferent(sharing, 2, 2);
   return mixed;
 }
 

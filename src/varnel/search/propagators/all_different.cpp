@@ -18,6 +18,8 @@ AllDifferentRev::AllDifferentRev(Solver& solver, std::int32_t number, IntVar* co
       number_(number),
       level_(level),
       repeated_(false),
+      sharesPlace_(nullptr),
+      candidates_(nullptr),
       done_(0),
       doneStamp_(0),
       valueCount_(0),
@@ -48,6 +50,19 @@ AllDifferentRev::AllDifferentRev(Solver& solver, std::int32_t number, IntVar* co
     std::vector<std::int32_t> vars(instance.scope(number), instance.scope(number) + arity_);
     std::sort(vars.begin(), vars.end());
     repeated_ = std::adjacent_find(vars.begin(), vars.end()) != vars.end();
+  }
+  if (lists_ > 1) {
+    const auto k = static_cast<std::uint64_t>(lists_);
+    sharesPlace_ = allocateArray<std::uint8_t>(k);
+    candidates_ = allocateArray<std::int32_t>(k);
+    for (std::int32_t a = 0; a < lists_; ++a) {
+      sharesPlace_[a] = 0;
+      for (std::int32_t b = 0; b < lists_ && !sharesPlace_[a]; ++b) {
+        for (std::int32_t i = 0; i < length_ && b != a; ++i) {
+          if (scope_[a * length_ + i] == scope_[b * length_ + i]) sharesPlace_[a] = 1;
+        }
+      }
+    }
   }
   if (lists_ != 1 || level_ != AllDifferentLevel::kMatching) return;
 
@@ -110,6 +125,10 @@ AllDifferentRev::~AllDifferentRev() {
     freeArray(valueIds_, entries);
     freeArray(valueBase_, a + 1);
   }
+  if (sharesPlace_ != nullptr) {
+    freeArray(candidates_, static_cast<std::uint64_t>(lists_));
+    freeArray(sharesPlace_, static_cast<std::uint64_t>(lists_));
+  }
   freeArray(order_, a);
   freeArray(values_, a);
   freeArray(scope_, a);
@@ -164,8 +183,21 @@ bool AllDifferentRev::forwardCheck(PropagationQueue& queue) {
 bool AllDifferentRev::compareLists(PropagationQueue& queue) {
   for (bool again = true; again;) {
     again = false;
+    // A pair fixed but for one place needs both lists assigned but at one place, save places
+    // where both name one variable: a list without such places and with two unassigned
+    // variables is in no such pair.
+    std::int32_t count = 0;
     for (std::int32_t a = 0; a < lists_; ++a) {
-      for (std::int32_t b = a + 1; b < lists_; ++b) {
+      std::int32_t unassigned = 0;
+      for (std::int32_t i = 0; i < length_ && unassigned < 2 && !sharesPlace_[a]; ++i) {
+        unassigned += scope_[a * length_ + i]->assigned() ? 0 : 1;
+      }
+      if (unassigned < 2) candidates_[count++] = a;
+    }
+    for (std::int32_t x = 0; x < count; ++x) {
+      for (std::int32_t y = x + 1; y < count; ++y) {
+        const std::int32_t a = candidates_[x];
+        const std::int32_t b = candidates_[y];
         std::int32_t open = -1;
         std::int32_t openCount = 0;
         bool differ = false;

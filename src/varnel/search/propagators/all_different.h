@@ -68,6 +68,10 @@ class AllDifferentRev : public Reversible {
   std::int32_t number_;
   AllDifferentLevel level_;
   bool repeated_;  // single list naming a variable twice: never satisfied
+  // Lists form: per list, whether another list names one of its variables at the same place
+  // (such a list is always looked at), and the lists a run looks at.
+  std::uint8_t* sharesPlace_;
+  std::int32_t* candidates_;
   // Forward checking: order_[0 .. done_) are the positions whose value left the others.
   std::int32_t* order_;
   std::int32_t done_;
