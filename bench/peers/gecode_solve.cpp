@@ -1,5 +1,6 @@
 // The search against Gecode: the same instance (generated or read by the library), one
-// `extensional` per table, branch(x, INT_VAR_SIZE_MIN(), INT_VAL_MIN()) and Gecode's depth-first
+// `extensional` per table (negative for conflicts, short tuples expanded), `distinct` per
+// allDifferent (the lists form decomposed into pairs of lists that differ somewhere), branch(x, INT_VAR_SIZE_MIN(), INT_VAL_MIN()) and Gecode's depth-first
 // search. Both sides keep every table generalised-arc-consistent and branch alike, so their
 // trees are the same: same solutions, failures and nodes.
 //
@@ -12,7 +13,9 @@
 //       cutoff (scaled by --restart-base, default 100) and its nogoods
 //   gecode_solve --check [instances-per-size]   Gecode and varnel with each propagator (ct and
 //       gac4r) in-process on small random instances of three sizes, varnel's one-thread search
-//       and its parallel search on 1 to 4 workers; exits 1 at the first disagreement
+//       and its parallel search on 1 to 4 workers, then the same instances turned into conflicts,
+//       short tuples and allDifferent (--alldiff fc against distinct by value, gac against
+//       distinct by domain); exits 1 at the first disagreement
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -59,10 +62,46 @@ void postBranching(Gecode::Home home, const Gecode::IntVarArgs& x, GecodeStrateg
   }
 }
 
+// allDifferent c over `vars` (its scope's variables): distinct at `level` for one list; for
+// several lists, each pair of lists differs at some position (a clause over reified
+// disequalities, which propagates as varnel's lists do).
+void postAllDifferent(Gecode::Space& home, const CspInstance& instance, std::int32_t c,
+                      const Gecode::IntVarArgs& vars, Gecode::IntPropLevel level) {
+  const std::int32_t lists = instance.listLength(c) == 1 ? 1 : instance.listCount(c);
+  if (lists == 1) {
+    Gecode::distinct(home, vars, level);
+    return;
+  }
+  const std::int32_t length = instance.listLength(c);
+  for (std::int32_t a = 0; a < lists; ++a) {
+    for (std::int32_t b = a + 1; b < lists; ++b) {
+      Gecode::BoolVarArgs differ(length);
+      for (std::int32_t i = 0; i < length; ++i) {
+        differ[i] = Gecode::BoolVar(home, 0, 1);
+        Gecode::rel(home, vars[a * length + i], Gecode::IRT_NQ, vars[b * length + i], differ[i]);
+      }
+      Gecode::rel(home, Gecode::BOT_OR, differ, 1);
+    }
+  }
+}
+
+// Constraint c of `instance` over `vars`: a table as an extensional (`table`, its tuples
+// expanded), or an allDifferent.
+void postConstraint(Gecode::Space& home, const CspInstance& instance, std::int32_t c,
+                    const Gecode::IntVarArgs& vars, const Gecode::TupleSet& table,
+                    Gecode::IntPropLevel allDifferent) {
+  if (!instance.isTable(c)) {
+    postAllDifferent(home, instance, c, vars, allDifferent);
+    return;
+  }
+  Gecode::extensional(home, vars, table, instance.kind(c) == varnel::ConstraintKind::kSupports);
+}
+
 class CspSpace : public Gecode::Space {
  public:
   CspSpace(const CspInstance& instance, const std::vector<Gecode::TupleSet>& tables,
-           GecodeStrategy strategy = GecodeStrategy::kSizeMin)
+           GecodeStrategy strategy = GecodeStrategy::kSizeMin,
+           Gecode::IntPropLevel allDifferent = Gecode::IPL_VAL)
       : x_(*this, instance.varCount()) {
     for (std::int32_t v = 0; v < instance.varCount(); ++v) {
       Gecode::IntArgs values(instance.domainSize(v));
@@ -74,7 +113,7 @@ class CspSpace : public Gecode::Space {
     for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
       Gecode::IntVarArgs scope(instance.arity(c));
       for (std::int32_t i = 0; i < instance.arity(c); ++i) scope[i] = x_[instance.scope(c)[i]];
-      Gecode::extensional(*this, scope, tables[static_cast<std::size_t>(c)]);
+      postConstraint(*this, instance, c, scope, tables[static_cast<std::size_t>(c)], allDifferent);
     }
     postBranching(*this, x_, strategy);
   }
@@ -105,19 +144,37 @@ void keepFirst(const varnel::SearchSpace& space, void* context) {
   *static_cast<std::vector<std::int64_t>*>(context) = varnel::runner::solutionValues(space);
 }
 
+// Adds tuple `given` of table c (value indices or kStar) to `set`, each star expanded into
+// every value of its variable.
+void addExpanded(const CspInstance& instance, std::int32_t c, const std::int32_t* given,
+                 Gecode::TupleSet& set) {
+  const std::int32_t arity = instance.arity(c);
+  const std::int32_t* scope = instance.scope(c);
+  std::vector<std::int32_t> at(static_cast<std::size_t>(arity));
+  for (std::int32_t i = 0; i < arity; ++i) at[i] = given[i] == varnel::kStar ? 0 : given[i];
+  Gecode::IntArgs row(arity);
+  while (true) {
+    for (std::int32_t i = 0; i < arity; ++i) row[i] = static_cast<int>(instance.value(scope[i], at[i]));
+    set.add(row);
+    std::int32_t i = arity - 1;
+    for (; i >= 0; --i) {
+      if (given[i] != varnel::kStar) continue;
+      if (++at[i] < instance.domainSize(scope[i])) break;
+      at[i] = 0;
+    }
+    if (i < 0) return;
+  }
+}
+
+// One TupleSet per constraint (an empty one for an allDifferent).
 std::vector<Gecode::TupleSet> gecodeTables(const CspInstance& instance) {
   std::vector<Gecode::TupleSet> tables;
   for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
     const std::int32_t arity = instance.arity(c);
     Gecode::TupleSet set(arity);
-    Gecode::IntArgs row(arity);
     const std::int32_t* rows = instance.tuples(c);
     for (std::int32_t t = 0; t < instance.tupleCount(c); ++t) {
-      for (std::int32_t i = 0; i < arity; ++i) {
-        row[i] = static_cast<int>(
-            instance.value(instance.scope(c)[i], rows[std::int64_t(t) * arity + i]));
-      }
-      set.add(row);
+      addExpanded(instance, c, rows + std::int64_t(t) * arity, set);
     }
     set.finalize();
     tables.push_back(set);
@@ -126,10 +183,11 @@ std::vector<Gecode::TupleSet> gecodeTables(const CspInstance& instance) {
 }
 
 Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
-                       unsigned threads = 1) {
+                       unsigned threads = 1,
+                       Gecode::IntPropLevel allDifferent = Gecode::IPL_VAL) {
   const auto start = std::chrono::steady_clock::now();
   const std::vector<Gecode::TupleSet> tables = gecodeTables(instance);
-  auto* root = new CspSpace(instance, tables);
+  auto* root = new CspSpace(instance, tables, GecodeStrategy::kSizeMin, allDifferent);
   Gecode::Search::Options options;
   options.threads = threads;
   if (nodeLimit != 0) options.stop = Gecode::Search::Stop::node(nodeLimit);
@@ -193,12 +251,13 @@ Counts solveWithGecodeStrategy(const CspInstance& instance, bool all, std::uint6
 // otherwise the parallel search on that many workers.
 Counts solveWithVarnel(const CspInstance& instance, const varnel::InstanceSupportMasks* masks,
                        bool all, std::int32_t workers = 0,
-                       const varnel::BranchingOptions& branching = {}) {
+                       const varnel::BranchingOptions& branching = {},
+                       varnel::AllDifferentLevel level = varnel::kDefaultAllDifferentLevel) {
   varnel::SearchStatistics s;
   Counts counts;
   if (workers == 0) {
     varnel::Solver* solver = varnel::newPooled<varnel::Solver>();
-    auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance, masks);
+    auto* space = varnel::newPooled<varnel::SearchSpace>(*solver, instance, masks, level);
     varnel::SearchOptions options;
     options.allSolutions = all;
     options.branching = branching;
@@ -215,6 +274,7 @@ Counts solveWithVarnel(const CspInstance& instance, const varnel::InstanceSuppor
     options.workers = workers;
     options.masks = masks;
     options.branching = branching;
+    options.allDifferent = level;
     const varnel::runner::ParallelSearchResult r =
         varnel::runner::parallelSearch(instance, options);
     s = r.stats;
@@ -256,6 +316,77 @@ varnel::BranchingOptions restartingTree() {
   return b;
 }
 
+// `base` made into an instance of every kind: every third table forbids a third of its tuples,
+// every third has some entries starred, odd variables' values shift by one; then an
+// allDifferent over three variables and two over two lists of two, one naming a variable in
+// both lists at one place.
+CspInstance* mixedVariant(const CspInstance& base, std::uint32_t seed) {
+  std::uint64_t state = seed * 2654435761u + 1;
+  auto next = [&state] { return (state = state * 6364136223846793005u + 1442695040888963407u) >> 33; };
+  auto* mixed = varnel::newPooled<CspInstance>(base.varCount());
+  for (std::int32_t x = 0; x < base.varCount(); ++x) {
+    std::vector<std::int64_t> values(base.values(x), base.values(x) + base.domainSize(x));
+    for (auto& v : values) v += x % 2;
+    mixed->setDomain(x, values.data(), base.domainSize(x));
+  }
+  for (std::int32_t c = 0; c < base.constraintCount(); ++c) {
+    std::vector<std::int32_t> rows(base.tuples(c),
+                                   base.tuples(c) + std::int64_t(base.arity(c)) * base.tupleCount(c));
+    if (c % 3 == 1) {
+      for (auto& v : rows) v = next() % 5 == 0 ? varnel::kStar : v;
+    }
+    mixed->addTable(c % 3 == 0 ? varnel::ConstraintKind::kConflicts : varnel::ConstraintKind::kSupports,
+                    base.scope(c), base.arity(c), rows.data(),
+                    c % 3 == 0 ? base.tupleCount(c) / 3 : base.tupleCount(c));
+  }
+  const std::int32_t n = base.varCount();
+  const std::int32_t first = static_cast<std::int32_t>(next() % static_cast<std::uint64_t>(n - 4));
+  const std::int32_t three[] = {first, first + 1, first + 2};
+  mixed->addAllDifferent(three, 3, 1);
+  const std::int32_t lists[] = {first + 3, first + 4, first, first + 3};
+  mixed->addAllDifferent(lists, 2, 2);
+  const std::int32_t sharing[] = {first + 1, first + 2, first + 1, first + 4};
+  mixed->addAllDifferent(sharing, 2, 2);
+  return mixed;
+}
+
+// Varnel with Compact-Table and each allDifferent level against Gecode with distinct at the
+// matching level, on the mixed variant of `base`: false at the first disagreement.
+bool checkMixed(const CspInstance& base, std::uint32_t seed, int* compared) {
+  CspInstance* instance = mixedVariant(base, seed);
+  auto* masks = varnel::newPooled<varnel::InstanceSupportMasks>(*instance);
+  bool agree = true;
+  const struct {
+    varnel::AllDifferentLevel ours;
+    Gecode::IntPropLevel theirs;
+    const char* name;
+  } levels[] = {{varnel::AllDifferentLevel::kForwardChecking, Gecode::IPL_VAL, "fc"},
+                {varnel::AllDifferentLevel::kMatching, Gecode::IPL_DOM, "gac"}};
+  for (const auto& level : levels) {
+    for (const bool all : {true, false}) {
+      const Counts ours = solveWithVarnel(*instance, masks, all, 0, originalTree(), level.ours);
+      const Counts theirs = solveWithGecode(*instance, all, 0, 1, level.theirs);
+      const Counts split = solveWithVarnel(*instance, masks, all, 1 + (seed % 4), originalTree(), level.ours);
+      auto u = [](std::uint64_t n) { return static_cast<unsigned long long>(n); };
+      std::printf("  mixed --alldiff %s %s: solutions %llu/%llu failures %llu/%llu nodes %llu/%llu "
+                  "(ct/gecode), %u workers: solutions %llu\n",
+                  level.name, all ? "all" : "first", u(ours.solutions), u(theirs.solutions),
+                  u(ours.failures), u(theirs.failures), u(ours.nodes), u(theirs.nodes),
+                  1 + (seed % 4), u(split.solutions));
+      const bool rootFailed = ours.nodes == 1 && ours.failures == 1 && theirs.nodes == 0;
+      agree = agree && ours.solutions == theirs.solutions && ours.failures == theirs.failures &&
+              (ours.nodes == theirs.nodes || rootFailed) && split.solutions == ours.solutions;
+      if (!all && ours.solutions > 0) {
+        agree = agree && instance->firstViolatedConstraint(ours.solution.data()) < 0;
+      }
+      ++*compared;
+    }
+  }
+  varnel::deletePooled(masks);
+  varnel::deletePooled(instance);
+  return agree;
+}
+
 // Both sides on `perSize` instances of each of three sizes, all solutions and the first one.
 int check(int perSize) {
   struct Size {
@@ -265,6 +396,7 @@ int check(int perSize) {
   const Size sizes[] = {
       {8, 4, 2, 14, 0.2, 0.5}, {12, 5, 2, 30, 0.25, 0.45}, {9, 4, 3, 10, 0.3, 0.7}};
   int compared = 0;
+  int mixedCompared = 0;
   int checkedSolutions = 0;
   for (const Size& size : sizes) {
     for (int k = 0; k < perSize; ++k) {
@@ -337,6 +469,12 @@ int check(int perSize) {
         }
         ++compared;
       }
+      if (!checkMixed(*instance, p.seed, &mixedCompared)) {
+        std::fprintf(stderr, "gecode_solve: the counts differ on the mixed instance above\n");
+        varnel::deletePooled(masks);
+        varnel::deletePooled(instance);
+        return 1;
+      }
       varnel::deletePooled(masks);
       varnel::deletePooled(instance);
     }
@@ -347,6 +485,10 @@ int check(int perSize) {
       "and restarts; %d first solutions (one thread, 1 to 4 workers, restarting) accepted by "
       "Gecode\n",
       compared, compared / 2, checkedSolutions);
+  std::printf(
+      "identical counts (ct with --alldiff fc and gac, Gecode with distinct by value and by "
+      "domain) on %d searches over conflicts, short tuples and allDifferent\n",
+      mixedCompared);
   return 0;
 }
 
@@ -431,7 +573,10 @@ int main(int argc, char** argv) {
   const Counts c = ownStrategy
                        ? solveWithGecodeStrategy(*instance, o.allSolutions, o.nodeLimit, strategy,
                                                  restarts, o.restartBase.value_or(100))
-                       : solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads);
+                       : solveWithGecode(*instance, o.allSolutions, o.nodeLimit, threads,
+                                         o.allDifferent == varnel::AllDifferentLevel::kMatching
+                                             ? Gecode::IPL_DOM
+                                             : Gecode::IPL_VAL);
   // The same fields as varnel-solve's, as text lines or one JSON object (--json).
   namespace json = varnel::solve::json;
   varnel::solve::SolveOutput out(o.json);

@@ -49,13 +49,15 @@ void subproblemEnded(std::int32_t k, void* context) {
 class SubproblemRunner final : public AllocatorRunner {
  public:
   SubproblemRunner(std::uint64_t budget, const CspInstance& instance,
-                   const InstanceSupportMasks* masks, const Decomposition& decomposition,
+                   const InstanceSupportMasks* masks, AllDifferentLevel allDifferent,
+                   const Decomposition& decomposition,
                    SubproblemCursor& cursor, const SearchOptions& options, std::int32_t index,
                    std::int32_t keep, WorkerResult& result, SubproblemRecord* records,
                    OrderedSolutions* ordered)
       : AllocatorRunner(budget),
         instance_(instance),
         masks_(masks),
+        allDifferent_(allDifferent),
         decomposition_(decomposition),
         cursor_(cursor),
         options_(options),
@@ -73,7 +75,7 @@ class SubproblemRunner final : public AllocatorRunner {
     WorkerResult& result = *keeper_.result;
     const std::int64_t start = platform::counterNow();
     Solver* solver = newPooled<Solver>();
-    SearchSpace* space = newPooled<SearchSpace>(*solver, instance_, masks_);
+    SearchSpace* space = newPooled<SearchSpace>(*solver, instance_, masks_, allDifferent_);
     {
       // The worker's weights and conflicts, learnt over all the subproblems it takes.
       std::optional<Branching> learnt;
@@ -97,6 +99,7 @@ class SubproblemRunner final : public AllocatorRunner {
  private:
   const CspInstance& instance_;
   const InstanceSupportMasks* masks_;
+  AllDifferentLevel allDifferent_;
   const Decomposition& decomposition_;
   SubproblemCursor& cursor_;
   SearchOptions options_;
@@ -133,7 +136,8 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   StopRequest ownStop;
   StopRequest* stop = options.stop != nullptr ? options.stop : &ownStop;
   Solver* solver = newPooled<Solver>();
-  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, options.masks);
+  SearchSpace* space =
+      newPooled<SearchSpace>(*solver, instance, options.masks, options.allDifferent);
   const std::int32_t target =
       options.subproblems > 0 ? options.subproblems : kSubproblemsPerWorker * n;
   Decomposition* decomposition = newPooled<Decomposition>(*space, target, stop);
@@ -174,8 +178,8 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   ThreadRunner** runners = newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
     runners[k] = newRunner<SubproblemRunner>(
-        result.budget, instance, options.masks, *decomposition, cursor, search, k, keep,
-        result.workers[static_cast<std::size_t>(k)], result.records.data(),
+        result.budget, instance, options.masks, options.allDifferent, *decomposition, cursor,
+        search, k, keep, result.workers[static_cast<std::size_t>(k)], result.records.data(),
         inOrder ? &ordered : nullptr);
   }
   if (!decomposition->stopped()) runThreads(runners, n);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runner/ordered_solutions.h"
+#include "varnel/search/propagators/all_different.h"
 #include "varnel/search/propagators/compact_table_rev.h"
 #include "varnel/search/model/csp_instance.h"
 #include "varnel/search/decomposition.h"
@@ -41,6 +42,8 @@ struct ParallelSearchOptions {
   std::uint64_t sinkLimit = 0;
   // Every subproblem's search branches so (the decomposition keeps the smallest domain).
   BranchingOptions branching;
+  // How the single-list allDifferent constraints filter.
+  AllDifferentLevel allDifferent = kDefaultAllDifferentLevel;
 };
 
 struct WorkerResult {

@@ -136,7 +136,8 @@ struct SolutionStream {
 };
 
 SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* masks,
-                   SearchOptions options, std::size_t keep, SolutionStream* stream = nullptr) {
+                   AllDifferentLevel allDifferent, SearchOptions options, std::size_t keep,
+                   SolutionStream* stream = nullptr) {
   SolveRun run;
   SolutionKeeper keeper{&run, keep};
   if (stream != nullptr) {
@@ -148,7 +149,7 @@ SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* mask
   }
   const std::int64_t start = platform::counterNow();
   Solver* solver = newPooled<Solver>();
-  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks);
+  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks, allDifferent);
   run.stats = depthFirstSearch(*space, options);
   deletePooled(space);
   deletePooled(solver);
@@ -160,10 +161,14 @@ SolveRun solveOnce(const CspInstance& instance, const InstanceSupportMasks* mask
 class SolveRunner final : public runner::AllocatorRunner {
  public:
   SolveRunner(std::uint64_t budget, const CspInstance* instance, const InstanceSupportMasks* masks,
-              const SearchOptions& options)
-      : AllocatorRunner(budget), instance_(instance), masks_(masks), options_(options) {}
+              AllDifferentLevel allDifferent, const SearchOptions& options)
+      : AllocatorRunner(budget),
+        instance_(instance),
+        masks_(masks),
+        allDifferent_(allDifferent),
+        options_(options) {}
   unsigned run() override {
-    result = solveOnce(*instance_, masks_, options_, 0);
+    result = solveOnce(*instance_, masks_, allDifferent_, options_, 0);
     // The worker's own pools, which never shrink: its peak, without the shared instance and masks.
     memory = memoryConsumption(currentAllocator());
     time = elapsedMilliseconds(0, result.ticks, platform::counterFrequency());
@@ -175,6 +180,7 @@ class SolveRunner final : public runner::AllocatorRunner {
  private:
   const CspInstance* instance_;
   const InstanceSupportMasks* masks_;
+  AllDifferentLevel allDifferent_;
   SearchOptions options_;
 };
 
@@ -520,7 +526,7 @@ int writeSubproblems(const CspInstance& instance, const InstanceSupportMasks* ma
   const std::string digest = hex(digestBuffer.digest());
 
   Solver* solver = newPooled<Solver>();
-  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks);
+  SearchSpace* space = newPooled<SearchSpace>(*solver, instance, masks, o.allDifferent);
   const std::int32_t target =
       o.subproblems > 0 ? o.subproblems
                         : runner::kSubproblemsPerWorker * (o.parallel > 0 ? o.parallel : 1);
@@ -591,6 +597,7 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
                   const Xcsp3Model* model, ProgressLine& progress) {
   runner::ParallelSearchOptions p;
   p.masks = masks;
+  p.allDifferent = o.allDifferent;
   p.allSolutions = o.allSolutions;
   p.nodeLimit = o.nodeLimit;
   p.stop = &stopRequest;
@@ -660,6 +667,17 @@ int solveParallel(const CspInstance& instance, const InstanceSupportMasks* masks
   return 0;
 }
 
+// True when GAC-4R can run every table of `instance`: supports without stars.
+bool gac4rReads(const CspInstance& instance) {
+  for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
+    if (instance.isTable(c) &&
+        (instance.kind(c) != ConstraintKind::kSupports || instance.hasStars(c))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool sameCounts(const SearchStatistics& a, const SearchStatistics& b) {
   return a.solutions == b.solutions && a.failures == b.failures && a.nodes == b.nodes;
 }
@@ -675,7 +693,7 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   out.field("memThread", std::to_string(budget), "mem_thread", json::number(budget));
   runner::ThreadRunner** runners = runner::newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
-    runners[k] = runner::newRunner<SolveRunner>(budget, &instance, masks, search);
+    runners[k] = runner::newRunner<SolveRunner>(budget, &instance, masks, o.allDifferent, search);
   }
   const runner::LaunchInterval interval = runner::runThreads(runners, n);
   // The reference run, alone, after every worker has ended.
@@ -683,7 +701,8 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   const bool listed = o.allSolutions && stream.shown > 0;
   if (listed) out.beginArray("printed_solutions");
   const SolveRun mainRun =
-      solveOnce(instance, masks, search, 1, o.allSolutions ? &stream : nullptr);
+      solveOnce(instance, masks, o.allDifferent, search, 1,
+                o.allSolutions ? &stream : nullptr);
   if (listed) out.endArray();
   printRun(out, mainRun.stats, mainRun.ticks, frequency);
   printSolutions(out, instance, o, mainRun.solutions, model);
@@ -742,23 +761,6 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   }
   runner::deleteRunners(runners, n);
   return !compared || agree ? 0 : kExitDisagree;
-}
-
-// The search reads positive tables only until the propagators for conflicts tables, starred
-// tables and allDifferent are built: the first constraint beyond, named, else empty.
-std::string missingPropagator(const CspInstance& instance) {
-  for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
-    const char* what = !instance.isTable(c)                             ? "an allDifferent"
-                       : instance.kind(c) == ConstraintKind::kConflicts ? "a conflicts table"
-                       : instance.hasStars(c)                           ? "a table with * entries"
-                                                                        : nullptr;
-    if (what != nullptr) {
-      return "constraint " + std::to_string(c + 1) + " is " + what +
-             ", which this build reads and checks but cannot search yet (its propagator is not "
-             "built)";
-    }
-  }
-  return "";
 }
 
 // A domain emptied at load, which the reader leaves as an empty unary table: the instance is
@@ -836,16 +838,11 @@ int main(int argc, char** argv) {
   out.member("variables", json::number(instance->varCount()));
   out.member("constraints", json::number(instance->constraintCount()));
   out.member("tuples", json::number(instance->totalTuples()));
-  if (!instance->onlyPositiveTables()) {
-    if (CspInstance* failed = provenUnsatisfiable(*instance)) {
-      out.text("unsatisfiable at load: a domain is left without a value; searched: " +
-               std::to_string(failed->constraintCount()) + " constraint");
-      deletePooled(instance);
-      instance = failed;
-    } else {
-      printUnsupported(out);
-      exitUsage(printableText(o.instanceFile, 0) + ": " + missingPropagator(*instance));
-    }
+  if (CspInstance* failed = provenUnsatisfiable(*instance)) {
+    out.text("unsatisfiable at load: a domain is left without a value; searched: " +
+             std::to_string(failed->constraintCount()) + " constraint");
+    deletePooled(instance);
+    instance = failed;
   }
   if (!o.writeInstanceFile.empty()) {
     std::ofstream file(o.writeInstanceFile, std::ios::binary);
@@ -865,7 +862,16 @@ int main(int argc, char** argv) {
   // Compact-Table's support masks are instance data: built once here, before any worker, in the
   // main thread's pools, and only read by every search.
   InstanceSupportMasks* masks = nullptr;
-  if (o.compactTable) masks = newPooled<InstanceSupportMasks>(*instance);
+  if (!o.compactTable && !gac4rReads(*instance)) {
+    exitUsage("--propagator gac4r reads positive tables without '*' and allDifferent; use ct "
+              "for conflicts tables and short tuples");
+  }
+  if (o.compactTable) {
+    if (std::string refusal = InstanceSupportMasks::conflictsRefusal(*instance); !refusal.empty()) {
+      exitUsage(refusal);
+    }
+    masks = newPooled<InstanceSupportMasks>(*instance);
+  }
   int code = 0;
   if (!o.writeSubproblemsDir.empty()) {
     code = writeSubproblems(*instance, masks, o, out);
@@ -908,7 +914,8 @@ int main(int argc, char** argv) {
       const bool listed = o.allSolutions && stream.shown > 0;
       if (listed) out.beginArray("printed_solutions");
       const SolveRun run =
-          solveOnce(*instance, masks, search, 1, o.allSolutions ? &stream : nullptr);
+          solveOnce(*instance, masks, o.allDifferent, search, 1,
+                    o.allSolutions ? &stream : nullptr);
       progress.stop();
       if (listed) out.endArray();
       printRun(out, run.stats, run.ticks, frequency);

@@ -135,8 +135,9 @@ std::string branchingText(const BranchingOptions& b) {
 const char* solveUsage() {
   return R"(usage: varnel-solve [options]
 
-Depth-first search over positive table constraints, every domain kept generalised-arc-consistent
-(see --propagator). Binary branching: left x = a value, right x != that value; which variable
+Depth-first search over table constraints (allowed or forbidden tuples, `*` matching any value)
+and allDifferent; every table kept generalised-arc-consistent (see --propagator), allDifferent
+as --alldiff says. Binary branching: left x = a value, right x != that value; which variable
 and which value are chosen by --var and --val (see the search options below).
 
 The instance (model RB, drawn from the library's generator; the same options give the same one):
@@ -167,7 +168,10 @@ The search:
   --node-limit N      stop after N nodes, 0 to 9223372036854775807 (default 0: no limit); with
                       --parallel the decomposition's nodes count against it, and the
                       decomposition itself is never cut short by it (it may pass N alone)
-  --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets)
+  --propagator P      ct (Compact-Table, the default) or gac4r (GAC-4 with resets; positive
+                      tables without `*` only)
+  --alldiff L         gac (Regin's matching, the default) or fc (an assigned variable's value
+                      leaves the others) for allDifferent over one list
   --var V             the branching variable: dom (smallest domain), dom/wdeg (smallest
                       domain over the weights of its constraints, a weight growing by one at
                       each wipe-out the constraint causes), dom/ddeg (over the number of its
@@ -395,6 +399,14 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     } else if (name == "--restart-base") {
       if (!integer(1, 1000000000, &n)) return false;
       o.restartBase = static_cast<std::uint64_t>(n);
+    } else if (name == "--alldiff") {
+      if (!next()) return false;
+      if (value != "fc" && value != "gac") {
+        *error = "option --alldiff expects fc or gac, not '" + printableText(value) + "'";
+        return false;
+      }
+      o.allDifferent =
+          value == "gac" ? AllDifferentLevel::kMatching : AllDifferentLevel::kForwardChecking;
     } else if (name == "--parallel") {
       if (!integer(1, 4096, &n)) return false;
       o.parallel = static_cast<std::int32_t>(n);

@@ -8,6 +8,7 @@
 
 #include "varnel/search/branching.h"
 #include "varnel/search/model/rb_instance.h"
+#include "varnel/search/propagators/all_different.h"
 
 namespace varnel::solve {
 
@@ -24,6 +25,7 @@ struct SolveOptions {
   std::int32_t threads = 0;         // --threads: workers besides the main thread's run
   bool splitMem = false;            // --split-mem
   bool compactTable = true;         // --propagator ct (default) or gac4r
+  AllDifferentLevel allDifferent = kDefaultAllDifferentLevel;  // --alldiff fc or gac
   std::int32_t parallel = 0;        // --parallel: workers sharing one search; 0: the main thread
   std::int32_t subproblems = 0;     // --subproblems: at least this many; 0: 30 per worker
   std::string writeSubproblemsDir;  // --write-subproblems: write them there, do not search

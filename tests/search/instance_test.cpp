@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "driver/run_bench.h"
+#include "search/search_oracle.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/platform/platform.h"
 #include "varnel/search/model/instance_io.h"
@@ -42,6 +43,20 @@ TEST(InstanceFormat, WrittenInstanceReadsBackTheSame) {
   EXPECT_EQ(written(*read.instance), written(*generated));
   CspInstance* again = generateRbInstance(p);
   EXPECT_EQ(written(*again), written(*generated)) << "the same parameters gave another instance";
+  // Conflicts, stars and both forms of allDifferent come back as they were.
+  CspInstance* mixed = mixedInstance(*generated, 5);
+  std::istringstream mixedText(written(*mixed));
+  InstanceReadResult mixedRead = readInstance(mixedText);
+  ASSERT_NE(mixedRead.instance, nullptr) << "line " << mixedRead.line << ": " << mixedRead.error;
+  EXPECT_EQ(written(*mixedRead.instance), written(*mixed));
+  const std::int32_t last = mixed->constraintCount() - 2;
+  EXPECT_EQ(mixedRead.instance->kind(0), ConstraintKind::kConflicts);
+  EXPECT_TRUE(mixedRead.instance->hasStars(0)) << "the starred conflict was lost";
+  EXPECT_EQ(mixedRead.instance->listCount(last), 2) << "the lists form was lost";
+  EXPECT_EQ(mixedRead.instance->listLength(last), 2);
+  EXPECT_NE(written(*mixed).find("alldifferent-lists 2 2"), std::string::npos) << written(*mixed);
+  deletePooled(mixedRead.instance);
+  deletePooled(mixed);
   deletePooled(again);
   deletePooled(read.instance);
   deletePooled(generated);
@@ -71,7 +86,7 @@ TEST(InstanceFormat, MalformedTextNamesItsLine) {
       {"variables 1\n# note\ndomain 0 4 4\n", 3, "value 4 appears twice"},
       {"variables 1\ndomain 0 1\nconstraint 1\n", 3, "expected 'constraints'"},
       {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\ntable 2 1 0 0\n", 5, "twice in the"},
-      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\ntable 2 1 0\n", 5, "names 1 variables"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\ntable 2 1 0\n", 5, "names 1 variable for 2"},
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 2 0\n1\n1 1\n", 6, "a tuple of 2 values"},
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 1 0\n99999999999\n", 5, "not an integer"},
       {"variables 1\ndomain 0 1\nconstraints 0\nmore\n", 4, "unexpected text"},
@@ -80,6 +95,17 @@ TEST(InstanceFormat, MalformedTextNamesItsLine) {
       {"variables 3\ndomain 0 1\ndomain 1 1\ndomain 2 1\nconstraints 1\ntable 3 0 2 0 2\n", 6,
        "variable 2 appears twice"},
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 1 0\n1 1 1\n", 5, "a tuple of 3 values"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\ntable 2 1 0 1\n1    \n", 6,
+       "a tuple of 1 value in a table of arity 2"},
+      {"variables 1\ndomain 0 1\nconstraints 1\nsupports 1 1 0\n1\n", 4, "expected 'table', "},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nconflicts 2 1 0 1\n1 **\n", 6,
+       "'**' is not an integer"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nalldifferent 2 0\n", 5,
+       "names 1 variable for 2"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nalldifferent-lists 1 2 0 1\n", 5,
+       "the list count '1' is not an integer from 2"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\nalldifferent-lists 2 1 0 1 1\n", 5,
+       "names 3 variables for 2"},
   };
   for (const auto& c : cases) {
     std::istringstream text(c.text);
@@ -152,6 +178,8 @@ bool printable(const std::string& text) {
 
 TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
   const std::string missing = ::testing::TempDir() + "varnel_no_such_file";
+  const std::string conflicts = ::testing::TempDir() + "varnel_conflicts.txt";
+  std::ofstream(conflicts) << "variables 1\ndomain 0 1 2\nconstraints 1\nconflicts 1 1 0\n1\n";
   const struct {
     std::string args;
     int exitCode;
@@ -173,6 +201,8 @@ TEST(VarnelSolve, RefusesWhatItCannotRunWithItsCodeAndReason) {
       {"--output xcsp3 --threads 2", 2, "--threads (N copies and their timings) does not apply"},
       {"--output yaml", 2, "--output expects text, json or xcsp3"},
       {"--max-intension-tuples 5", 2, "applies to an XCSP3 file read with --instance"},
+      {"--instance " + conflicts + " --propagator gac4r", 2, "gac4r reads positive tables"},
+      {"--alldiff dom", 2, "option --alldiff expects fc or gac, not 'dom'"},
       // Sized before anything is built: refused at once, well inside a capped address space.
       {"--constraints 10000000 --node-limit 1 --propagator gac4r", 1, "bytes needed by this run"},
       {"--table 64,100000000,32768", 1, "bytes needed by this run"},
@@ -281,7 +311,39 @@ TEST(VarnelSolve, HostileFilesEndWithTheirLineInPrintableText) {
 }
 
 // The estimates against the memory: line of real runs: never above it, and not far below.
+// An n x n Latin square, allDifferent on every row and column, with a table on each row's
+// first two cells.
+std::string latinSquareFile(int n) {
+  const std::string path = ::testing::TempDir() + "varnel_latin_square.txt";
+  std::ofstream out(path);
+  out << "variables " << n * n << "\n";
+  for (int x = 0; x < n * n; ++x) {
+    out << "domain " << x;
+    for (int v = 0; v < n; ++v) out << ' ' << v;
+    out << "\n";
+  }
+  out << "constraints " << 3 * n << "\n";
+  for (int i = 0; i < n; ++i) {
+    out << "alldifferent " << n;
+    for (int j = 0; j < n; ++j) out << ' ' << i * n + j;
+    out << "\nalldifferent " << n;
+    for (int j = 0; j < n; ++j) out << ' ' << j * n + i;
+    out << "\ntable 2 2 " << i * n << ' ' << i * n + 1 << "\n"
+        << i << ' ' << (i + 1) % n << "\n" << (i + 1) % n << ' ' << (i + 2) % n << "\n";
+  }
+  return path;
+}
+
+InstanceShape fileShape(const std::string& path) {
+  std::ifstream in(path);
+  InstanceReadResult read = readInstance(in);
+  InstanceShape shape = shapeOf(*read.instance);
+  deletePooled(read.instance);
+  return shape;
+}
+
 TEST(SearchBytes, NeedsAreLowerBoundsNearWhatRunsTake) {
+  const std::string latin = latinSquareFile(40);
   const struct {
     std::string args;
     InstanceShape shape;
@@ -293,6 +355,7 @@ TEST(SearchBytes, NeedsAreLowerBoundsNearWhatRunsTake) {
       {"--vars 30 --domain 1000 --arity 1 --constraints 3000",
        rbShape({30, 1000, 1, 3000, 0.5, 1})},
       {"--table 10,100000,10", tableShape(10, 100000)},
+      {"--instance " + latin, fileShape(latin)},
   };
   for (const auto& r : runs) {
     for (const bool compactTable : {true, false}) {

@@ -1,5 +1,6 @@
-// The search against brute force, with each propagator (GAC-4R and Compact-Table): random search
-// trees on small random instances, where every node must be the generalised-arc-consistent
+// The search against brute force, with each propagator (GAC-4R and Compact-Table, and Compact-
+// Table with conflicts, short tuples and allDifferent): random search trees on small random
+// instances, where every node must be the generalised-arc-consistent
 // closure computed from scratch and every pop must give back the state copied at its push;
 // depth-first search against an enumeration of every assignment; and the blocks a search takes
 // all coming back.
@@ -35,17 +36,27 @@ RbParameters smallInstance(std::uint32_t seed, std::int32_t extraVars = 3) {
   return p;
 }
 
+// The instance a test runs with propagator `p`, in the calling thread's pools.
+CspInstance* instanceFor(Propagator p, const RbParameters& rb) {
+  CspInstance* instance = generateRbInstance(rb);
+  if (p == Propagator::kGac4r || p == Propagator::kCompactTable) return instance;
+  CspInstance* mixed = mixedInstance(*instance, rb.seed);
+  deletePooled(instance);
+  return mixed;
+}
+
 struct TreeWalk {
   SearchSpace& space;
   std::mt19937& random;
   std::vector<Decision> decisions;
+  AllDifferentLevel level;
   int nodes = 0;
 
   // Checks the current node, then opens up to two random children.
   void visit(bool consistent, int depth) {
     ++nodes;
     Domains expected;
-    ASSERT_EQ(consistent, closure(space.instance(), decisions, &expected))
+    ASSERT_EQ(consistent, closure(space.instance(), decisions, &expected, level))
         << "propagation and closure disagree on failure at depth " << depth;
     if (!consistent) return;
     ASSERT_EQ(closureMismatch(space, expected), "") << "at depth " << depth;
@@ -77,21 +88,21 @@ std::string nameOf(const ::testing::TestParamInfo<Propagator>& info) {
   return propagatorName(info.param);
 }
 
-INSTANTIATE_TEST_SUITE_P(Propagators, SearchModel,
-                         ::testing::Values(Propagator::kGac4r, Propagator::kCompactTable), nameOf);
-INSTANTIATE_TEST_SUITE_P(Propagators, DepthFirstSearch,
-                         ::testing::Values(Propagator::kGac4r, Propagator::kCompactTable), nameOf);
+const auto kPropagators = ::testing::Values(Propagator::kGac4r, Propagator::kCompactTable,
+                                            Propagator::kMixedForward, Propagator::kMixedMatching);
+INSTANTIATE_TEST_SUITE_P(Propagators, SearchModel, kPropagators, nameOf);
+INSTANTIATE_TEST_SUITE_P(Propagators, DepthFirstSearch, kPropagators, nameOf);
 
 TEST_P(SearchModel, EveryNodeIsTheClosureAndEveryPopRestoresThePush) {
   std::uint64_t resets = 0;
   int nodes = 0;
   for (std::uint32_t seed = 1; seed <= 30; ++seed) {
-    CspInstance* instance = generateRbInstance(smallInstance(seed));
+    CspInstance* instance = instanceFor(GetParam(), smallInstance(seed));
     const MasksFor masks(*instance, GetParam());
     Solver solver;
-    SearchSpace space(solver, *instance, masks.get());
+    SearchSpace space(solver, *instance, masks.get(), levelOf(GetParam()));
     std::mt19937 random(seed);
-    TreeWalk walk{space, random, {}};
+    TreeWalk walk{space, random, {}, levelOf(GetParam())};
     walk.visit(space.post(), 0);
     nodes += walk.nodes;
     for (std::int32_t c = 0; c < space.constraintCount(); ++c) {
@@ -104,24 +115,14 @@ TEST_P(SearchModel, EveryNodeIsTheClosureAndEveryPopRestoresThePush) {
   EXPECT_GT(nodes, 1000) << "the random trees were too small to test much";
 }
 
-// Every assignment of the instance that every table allows.
+// Every assignment of the instance that every constraint allows.
 std::set<std::vector<std::int32_t>> allSolutions(const CspInstance& instance) {
   std::set<std::vector<std::int32_t>> found;
   std::vector<std::int32_t> a(instance.varCount(), 0);
+  std::vector<std::int64_t> values(instance.varCount(), 0);
   while (true) {
-    bool ok = true;
-    for (std::int32_t c = 0; c < instance.constraintCount() && ok; ++c) {
-      bool allowed = false;
-      for (std::int32_t t = 0; t < instance.tupleCount(c) && !allowed; ++t) {
-        allowed = true;
-        for (std::int32_t i = 0; i < instance.arity(c) && allowed; ++i) {
-          allowed = instance.tuples(c)[std::int64_t(t) * instance.arity(c) + i] ==
-                    a[instance.scope(c)[i]];
-        }
-      }
-      ok = allowed;
-    }
-    if (ok) found.insert(a);
+    for (std::int32_t x = 0; x < instance.varCount(); ++x) values[x] = instance.value(x, a[x]);
+    if (instance.firstViolatedConstraint(values.data()) < 0) found.insert(a);
     std::int32_t x = 0;
     while (x < instance.varCount() && ++a[x] == instance.domainSize(x)) a[x++] = 0;
     if (x == instance.varCount()) return found;
@@ -163,11 +164,11 @@ std::string branchingName(const BranchingOptions& b) {
 TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
   std::uint64_t restarted = 0;
   for (std::uint32_t seed = 1; seed <= 30; ++seed) {
-    CspInstance* instance = generateRbInstance(smallInstance(seed, 1));
+    CspInstance* instance = instanceFor(GetParam(), smallInstance(seed, 1));
     const std::set<std::vector<std::int32_t>> expected = allSolutions(*instance);
     const MasksFor masks(*instance, GetParam());
     Solver solver;
-    SearchSpace space(solver, *instance, masks.get());
+    SearchSpace space(solver, *instance, masks.get(), levelOf(GetParam()));
     std::vector<std::vector<std::int32_t>> found;
     SearchOptions all{true, 0, recordSolution, &found};
     const SearchStatistics first = depthFirstSearch(space, all);
@@ -216,6 +217,8 @@ TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
       p.workers = 2;
       p.subproblems = 1 + static_cast<std::int32_t>(seed) % 7;
       p.branching = b;
+      p.masks = masks.get();
+      p.allDifferent = levelOf(GetParam());
       const runner::ParallelSearchResult r = runner::parallelSearch(*instance, p);
       EXPECT_EQ(r.stats.solutions, expected.size()) << where << ", 2 workers";
       for (const runner::WorkerResult& w : r.workers) EXPECT_EQ(w.heldBlocks, 0u) << where;
@@ -236,6 +239,8 @@ TEST_P(DepthFirstSearch, FindsEverySolutionOnceAndLeavesTheRootAsItWas) {
     for (std::int32_t workers = 1; workers <= 4; ++workers) {
       for (const auto& mode : modes) {
         runner::ParallelSearchOptions p;
+        p.masks = masks.get();
+        p.allDifferent = levelOf(GetParam());
         p.allSolutions = mode.all;
         p.nodeLimit = mode.limit;
         p.workers = workers;
@@ -402,11 +407,11 @@ TEST_P(DepthFirstSearch, GivesEveryBlockBack) {
   std::string held;
   std::thread worker([&] {
     createThreadAllocator(0);
-    CspInstance* instance = generateRbInstance(smallInstance(7));
+    CspInstance* instance = instanceFor(GetParam(), smallInstance(7));
     {
       const MasksFor masks(*instance, GetParam());
       Solver solver;
-      SearchSpace space(solver, *instance, masks.get());
+      SearchSpace space(solver, *instance, masks.get(), levelOf(GetParam()));
       depthFirstSearch(space, SearchOptions{true, 0});
       depthFirstSearch(space, SearchOptions{false, 0});
       SearchOptions restarting{true, 0};

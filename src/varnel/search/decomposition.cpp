@@ -227,8 +227,12 @@ CspInstance* subproblemInstance(const CspInstance& instance, const Decomposition
     copy->setDomain(x, values, instance.domainSize(x));
   }
   for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
-    copy->addConstraint(instance.scope(c), instance.arity(c), instance.tuples(c),
-                        instance.tupleCount(c));
+    if (instance.isTable(c)) {
+      copy->addTable(instance.kind(c), instance.scope(c), instance.arity(c), instance.tuples(c),
+                     instance.tupleCount(c));
+    } else {
+      copy->addAllDifferent(instance.scope(c), instance.listLength(c), instance.listCount(c));
+    }
   }
   for (std::int32_t i = 0; i < decomposition.pathLength(k); ++i) {
     const PathDecision d = decomposition.decision(k, i);

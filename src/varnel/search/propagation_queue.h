@@ -1,7 +1,8 @@
 // PropagationQueue: the constraints whose variables lost values and that have not run since,
 // each queued once, run first in first out until none is left (the fixpoint) or a domain is
-// wiped out. A queue runs constraints of one kind, TableCtRev or CompactTableRev, chosen at
-// construction: the run loop is written for each kind, so no call in it is virtual.
+// wiped out. Each constraint has a kind tag (GAC-4R, Compact-Table over supports or conflicts,
+// allDifferent) and the run loop switches on it, so no call in it is virtual; a queue whose
+// constraints are all of one table kind runs a loop written for that kind alone.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +13,30 @@ namespace varnel {
 
 class TableCtRev;
 class CompactTableRev;
+class AllDifferentRev;
+
+// What runs a constraint of a queue.
+enum class PropagatorKind : std::uint8_t {
+  kGac4r,           // TableCtRev
+  kCompactTable,    // CompactTableRev over a supports table
+  kConflictsTable,  // CompactTableRev over a conflicts table
+  kAllDifferent,    // AllDifferentRev
+};
 
 class PropagationQueue {
  public:
-  // A queue over `count` constraints, numbered 0 .. count-1 in `constraints` (not owned).
+  // A queue over `count` constraints, numbered 0 .. count-1, each given by setConstraint
+  // before the first run (not owned).
+  explicit PropagationQueue(std::int32_t count);
+  // A queue over the `count` tables of `constraints`, numbered in that order.
   PropagationQueue(TableCtRev* const* constraints, std::int32_t count);
   PropagationQueue(CompactTableRev* const* constraints, std::int32_t count);
   ~PropagationQueue();
+
+  // Constraint c is `constraint`.
+  void setConstraint(std::int32_t c, TableCtRev* constraint);
+  void setConstraint(std::int32_t c, CompactTableRev* constraint);
+  void setConstraint(std::int32_t c, AllDifferentRev* constraint);
 
   // Queues every constraint over `var` that is neither queued nor the one running.
   void schedule(const IntVar& var);
@@ -27,26 +45,31 @@ class PropagationQueue {
   // Runs the queued constraints until the queue is empty. False when a domain was wiped out;
   // the queue is then emptied without running the rest.
   bool run();
+  // The constraint whose run wiped out a domain in the last run() (or the one noted by
+  // noteFailure), -1 when it reached the fixpoint: what dom/wdeg weighs.
+  std::int32_t failedConstraint() const { return failed_; }
+  // Records that constraint c failed outside run() (its post).
+  void noteFailure(std::int32_t c) { failed_ = c; }
   // Empties the queue.
   void clear();
 
   bool empty() const { return count_ == 0; }
   // Constraint runs since construction.
   std::uint64_t runs() const { return runs_; }
-  // The constraint whose run wiped out a domain in the last run(), -1 when it reached the
-  // fixpoint (what dom/wdeg weighs).
-  std::int32_t failedConstraint() const { return failed_; }
-
   PropagationQueue(const PropagationQueue&) = delete;
   PropagationQueue& operator=(const PropagationQueue&) = delete;
 
  private:
-  explicit PropagationQueue(std::int32_t count);
+  void setKind(std::int32_t c, PropagatorKind kind, void* constraint);
+  // The loop for a queue of `Constraint`s alone, and the one for mixed kinds.
   template <class Constraint>
-  bool runAll(Constraint* const* constraints);
+  bool runAll();
+  bool runMixed();
+  bool runOne(std::int32_t c);
 
-  TableCtRev* const* constraints_;         // the GAC-4R constraints, or null
-  CompactTableRev* const* compactTables_;  // the Compact-Table constraints, or null
+  void** constraints_;                     // per constraint
+  PropagatorKind* kinds_;                  // per constraint
+  std::uint32_t kindsSeen_;                // bit per PropagatorKind present
   std::int32_t* ring_;                     // capacity_ entries, a power of two
   std::uint8_t* queued_;                   // per constraint: 1 while in the ring
   std::int32_t constraintCount_;

@@ -8,6 +8,7 @@
 #include <bit>
 
 #include "varnel/memory/allocator.h"
+#include "varnel/search/propagators/all_different.h"
 #include "varnel/search/propagators/compact_table_rev.h"
 #include "varnel/search/search_space.h"
 
@@ -74,6 +75,19 @@ void InstanceShape::addTables(std::uint64_t count, std::uint64_t arity, std::uin
   }
 }
 
+void InstanceShape::addAllDifferent(std::uint64_t count, std::uint64_t arity,
+                                    std::uint64_t /*buckets*/) {
+  constraints += count;
+  scopeEntries += count * arity;
+  for (const Measure m : {Measure::resident, Measure::carved}) {
+    instanceArrays[index(m)] += held(arity, 4, m) * count;
+    // Following AllDifferentRev's constructor: the object, its variables, value arrays and order.
+    allDifferents[index(m)] += (held(1, sizeof(AllDifferentRev), m) + held(arity, 8, m) * 2 +
+                                held(arity, 4, m)) *
+                               count;
+  }
+}
+
 InstanceShape shapeOf(const CspInstance& instance) {
   InstanceShape s;
   for (std::int32_t x = 0; x < instance.varCount(); ++x) {
@@ -84,6 +98,11 @@ InstanceShape shapeOf(const CspInstance& instance) {
     for (std::int32_t i = 0; i < instance.arity(c); ++i) {
       buckets += static_cast<std::uint64_t>(instance.domainSize(instance.scope(c)[i]));
     }
+    if (!instance.isTable(c)) {
+      s.addAllDifferent(1, static_cast<std::uint64_t>(instance.arity(c)), buckets);
+      continue;
+    }
+    // A conflicts table's expanded stars only add to this.
     s.addTables(1, static_cast<std::uint64_t>(instance.arity(c)),
                 static_cast<std::uint64_t>(instance.tupleCount(c)), buckets);
   }
@@ -131,12 +150,13 @@ ByteCount rbScratchBytes(const RbParameters& p, Measure m) {
 }
 
 ByteCount spaceBytes(const InstanceShape& s, Measure m) {
-  // The variable and constraint tables, the queue's ring (a power of two) and marks, the
-  // watcher lists and their counting sort.
+  // The variable and constraint tables (tables and allDifferent), the queue's ring (a power of
+  // two), marks, constraints and kinds, the watcher lists and their counting sort.
   const std::uint64_t ring = s.constraints == 0 ? 1 : std::bit_ceil(s.constraints);
-  return held(1, sizeof(SearchSpace), m) + held(s.vars, 8, m) + held(s.constraints, 8, m) +
-         held(ring, 4, m) + held(s.constraints, 1, m) + held(s.scopeEntries, 4, m) +
-         held(s.vars + 1, 4, m) + s.spaceVars[index(m)] +
+  return held(1, sizeof(SearchSpace), m) + held(s.vars, 8, m) + held(s.constraints, 8, m) * 2 +
+         held(ring, 4, m) + held(s.constraints, 1, m) * 2 + held(s.constraints, 8, m) +
+         held(s.scopeEntries, 4, m) + held(s.vars + 1, 4, m) + s.spaceVars[index(m)] +
+         s.allDifferents[index(m)] +
          (s.compactTable ? s.compactTables[index(m)] : s.spaceTables[index(m)]);
 }
 

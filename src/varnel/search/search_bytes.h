@@ -26,6 +26,7 @@ struct InstanceShape {
   ByteCount spaceTables[2];        // per Measure: the tables' GAC-4R constraints in one space
   ByteCount compactTables[2];      // per Measure: the tables' Compact-Table constraints instead
   ByteCount supportMasks[2];       // per Measure: the tables' support masks (Compact-Table only)
+  ByteCount allDifferents[2];      // per Measure: the allDifferent constraints in one space
   bool compactTable = false;       // the spaces run Compact-Table over shared support masks
   ByteCount spaceVars[2];          // per Measure: the variables of one space
 
@@ -35,6 +36,9 @@ struct InstanceShape {
   // `buckets`.
   void addTables(std::uint64_t count, std::uint64_t arity, std::uint64_t tuples,
                  std::uint64_t buckets);
+  // `count` allDifferent constraints over `arity` scope entries whose domain sizes sum to
+  // `buckets` (what forward checking holds: a lower bound for the matching too).
+  void addAllDifferent(std::uint64_t count, std::uint64_t arity, std::uint64_t buckets);
 };
 
 // The shape of a built instance.

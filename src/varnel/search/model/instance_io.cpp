@@ -15,6 +15,11 @@
 namespace varnel {
 namespace {
 
+// "1 value", "3 values": a count with its noun, singular or plural.
+std::string counted(std::int64_t n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 constexpr int kEnd = std::char_traits<char>::eof();
 
 std::string quoted(std::string_view field) { return "'" + printableText(field) + "'"; }
@@ -247,9 +252,9 @@ class Parser {
       return false;
     }
     for (std::int64_t c = 0; c < m; ++c) {
-      if (!readTable()) return false;
+      if (!readConstraint()) return false;
     }
-    if (fields_.nextLine()) return fail("unexpected text after the last table");
+    if (fields_.nextLine()) return fail("unexpected text after the last constraint");
     return !fields_.failed();
   }
 
@@ -286,39 +291,94 @@ class Parser {
     return true;
   }
 
-  bool readTable() {
-    std::int64_t arity = 0;
-    std::int64_t count = 0;
-    if (!expectLine("'table <arity> <tuples> <variables>...'") || !keyword("table") ||
-        !integer("table", 1, instance_->varCount(), "the arity", &arity) ||
-        !integer("table", 0, INT32_MAX / arity, "the tuple count", &count)) {
-      return false;
-    }
-    std::vector<std::int32_t> scope;
+  // One constraint: its first line names its kind.
+  bool readConstraint() {
+    if (!expectLine("'table', 'conflicts' or 'alldifferent'")) return false;
+    std::string_view first;
+    fields_.field(&first);  // a line from nextLine holds one
+    if (first == "table") return readTable(ConstraintKind::kSupports, "table");
+    if (first == "conflicts") return readTable(ConstraintKind::kConflicts, "conflicts");
+    if (first == "alldifferent") return readAllDifferent(false);
+    if (first == "alldifferent-lists") return readAllDifferent(true);
+    return fail("expected 'table', 'conflicts', 'alldifferent' or 'alldifferent-lists', found " +
+                quoted(first));
+  }
+
+  // `count` variables, the rest of the line, into `scope`; `distinct`: none twice.
+  bool readScope(const char* word, std::int64_t count, bool distinct,
+                 std::vector<std::int32_t>* scope) {
     std::string_view text;
     std::int64_t x = 0;
-    while (static_cast<std::int64_t>(scope.size()) < arity && fields_.field(&text)) {
+    while (static_cast<std::int64_t>(scope->size()) < count && fields_.field(&text)) {
       if (!parseInteger(text, 0, instance_->varCount() - 1, &x)) {
         return fail("the variable " + quoted(text) + " is not an integer from 0 to " +
                     std::to_string(instance_->varCount() - 1));
       }
-      scope.push_back(static_cast<std::int32_t>(x));
+      scope->push_back(static_cast<std::int32_t>(x));
     }
-    const std::int64_t named = static_cast<std::int64_t>(scope.size()) + fields_.countRest();
+    const std::int64_t named = static_cast<std::int64_t>(scope->size()) + fields_.countRest();
     if (fields_.failed()) return false;
-    if (named != arity) {
-      return fail("the table names " + std::to_string(named) + " variables for arity " +
-                  std::to_string(arity));
+    if (named != count) {
+      return fail("the " + std::string(word) + " line names " + counted(named, "variable") +
+                  " for " + std::to_string(count));
     }
-    std::vector<std::int32_t> sorted = scope;
+    if (!distinct) return true;
+    std::vector<std::int32_t> sorted = *scope;
     std::sort(sorted.begin(), sorted.end());
     const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
     if (twice != sorted.end()) {
-      return fail("variable " + std::to_string(*twice) + " appears twice in the table's scope");
+      return fail("variable " + std::to_string(*twice) + " appears twice in the " + word +
+                  "'s scope");
     }
+    return true;
+  }
+
+  // alldifferent <count> <variables>..., or alldifferent-lists <lists> <length> <variables>...
+  // (lists x length of them, list after list; a variable may stand in several lists). A
+  // variable named twice in one list can never differ from itself: kept, it makes the instance
+  // unsatisfiable, as it says.
+  bool readAllDifferent(bool lists) {
+    const char* word = lists ? "alldifferent-lists" : "alldifferent";
+    std::int64_t listCount = 1;
+    std::int64_t length = 0;
+    if (lists && !integer(word, 2, instance_->varCount(), "the list count", &listCount)) {
+      return false;
+    }
+    if (!integer(word, 1, instance_->varCount(), lists ? "the list length" : "the variable count",
+                 &length)) {
+      return false;
+    }
+    if (listCount * length > INT32_MAX / 2) return fail("the lists hold too many variables");
+    std::vector<std::int32_t> scope;
+    if (!readScope(word, listCount * length, false, &scope)) return false;
+    std::uint64_t buckets = 0;
+    for (const std::int32_t v : scope) buckets += static_cast<std::uint64_t>(instance_->domainSize(v));
+    InstanceShape claimed = shape_;
+    claimed.addAllDifferent(1, scope.size(), buckets);
+    if (check_) {
+      if (std::string refusal = check_(claimed); !refusal.empty()) {
+        outOfMemory_ = true;
+        return fail(refusal);
+      }
+    }
+    instance_->addAllDifferent(scope.data(), static_cast<std::int32_t>(length),
+                               static_cast<std::int32_t>(listCount));
+    shape_ = claimed;
+    return true;
+  }
+
+  bool readTable(ConstraintKind kind, const char* word) {
+    std::int64_t arity = 0;
+    std::int64_t count = 0;
+    if (!integer(word, 1, instance_->varCount(), "the arity", &arity) ||
+        !integer(word, 0, INT32_MAX / arity, "the tuple count", &count)) {
+      return false;
+    }
+    std::vector<std::int32_t> scope;
+    if (!readScope(word, arity, true, &scope)) return false;
     // A tuple count is checked against the rest of the text first, so that a cut file is told
     // as such rather than refused for the memory its count would take.
-    if (!claimFits(count, 2 * arity, "tuple lines")) return false;
+    if (!claimFits(count, 2 * arity, "tuple line")) return false;
     // The counts claimed so far, this table's included, against the caller's limits.
     std::uint64_t buckets = 0;
     for (const std::int32_t v : scope) {
@@ -338,7 +398,7 @@ class Parser {
     for (std::int64_t t = 0; t < count; ++t) {
       if (!expectLine("a tuple") || !readTuple(scope, &rows, &kept)) return false;
     }
-    instance_->addConstraint(scope.data(), static_cast<std::int32_t>(arity), rows.data(), kept);
+    instance_->addTable(kind, scope.data(), static_cast<std::int32_t>(arity), rows.data(), kept);
     shape_.addTables(1, static_cast<std::uint64_t>(arity), static_cast<std::uint64_t>(kept),
                      buckets);
     return true;
@@ -353,6 +413,10 @@ class Parser {
     std::string_view text;
     for (; i < arity && fields_.field(&text); ++i) {
       std::int64_t v = 0;
+      if (text == "*") {
+        rows->push_back(kStar);
+        continue;
+      }
       if (!parseInteger(text, -kLargestInstanceValue, kLargestInstanceValue, &v)) {
         return fail("the value " + quoted(text) + " is not an integer from " +
                     std::to_string(-kLargestInstanceValue) + " to " +
@@ -369,7 +433,7 @@ class Parser {
     const std::int64_t given = i + fields_.countRest();
     if (fields_.failed()) return false;
     if (given != arity) {
-      return fail("a tuple of " + std::to_string(given) + " values in a table of arity " +
+      return fail("a tuple of " + counted(given, "value") + " in a table of arity " +
                   std::to_string(arity));
     }
     if (allowed) {
@@ -389,7 +453,7 @@ class Parser {
     if (static_cast<std::uint64_t>(items) <= left / static_cast<std::uint64_t>(lineBytes)) {
       return true;
     }
-    return fail(std::to_string(items) + " " + what + " cannot fit in the " + std::to_string(left) +
+    return fail(counted(items, what) + " cannot fit in the " + std::to_string(left) +
                 " bytes left in the file");
   }
 
@@ -440,7 +504,7 @@ InstanceReadResult readInstance(std::istream& in, const InstanceShapeCheck& chec
 }
 
 void writeInstance(std::ostream& out, const CspInstance& instance, const std::string& comment) {
-  out << "# varnel instance: variables with their values, then tables of allowed tuples\n";
+  out << "# varnel instance: variables with their values, then the constraints\n";
   if (!comment.empty()) out << "# " << comment << "\n";
   out << "variables " << instance.varCount() << "\n";
   for (std::int32_t x = 0; x < instance.varCount(); ++x) {
@@ -452,14 +516,30 @@ void writeInstance(std::ostream& out, const CspInstance& instance, const std::st
   for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
     const std::int32_t arity = instance.arity(c);
     const std::int32_t* scope = instance.scope(c);
-    out << "table " << arity << ' ' << instance.tupleCount(c);
+    if (!instance.isTable(c)) {
+      if (instance.listCount(c) == 1) {
+        out << "alldifferent " << arity;
+      } else {
+        out << "alldifferent-lists " << instance.listCount(c) << ' ' << instance.listLength(c);
+      }
+      for (std::int32_t i = 0; i < arity; ++i) out << ' ' << scope[i];
+      out << "\n";
+      continue;
+    }
+    out << (instance.kind(c) == ConstraintKind::kConflicts ? "conflicts " : "table ") << arity
+        << ' ' << instance.tupleCount(c);
     for (std::int32_t i = 0; i < arity; ++i) out << ' ' << scope[i];
     out << "\n";
     const std::int32_t* rows = instance.tuples(c);
     for (std::int32_t t = 0; t < instance.tupleCount(c); ++t) {
       for (std::int32_t i = 0; i < arity; ++i) {
         if (i > 0) out << ' ';
-        out << instance.value(scope[i], rows[std::int64_t(t) * arity + i]);
+        const std::int32_t v = rows[std::int64_t(t) * arity + i];
+        if (v == kStar) {
+          out << '*';
+        } else {
+          out << instance.value(scope[i], v);
+        }
       }
       out << "\n";
     }

@@ -10,9 +10,19 @@
 // remaining values (reset) when those are fewer; then it checks the values of the unassigned
 // variables (S_sup) by a residue (a word where the value last had a valid tuple) or, failing
 // that, by a scan of the live words, removing the values left without a valid tuple.
+//
+// Short and negative tables follow Verhaeghe, Lecoutre and Schaus, "Extending Compact-Table to
+// Negative and Short Tables" (AAAI 2017). A short tuple (kStar at some position) stands in the
+// mask of every value there; an incremental update takes out only the tuples that hold a
+// removed value itself (the strict masks), a reset keeps those matching a remaining value or
+// the star (CT*). A conflicts table keeps its forbidden tuples still valid in currTable; a value
+// keeps a support while fewer of them hold it than the product of the other domain sizes
+// (CT-neg). Its starred tuples are expanded and repeated ones dropped when the masks are built,
+// so that every forbidden tuple is counted once.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "varnel/containers/sparse_bitset_rev.h"
 #include "varnel/platform/assert.h"
@@ -30,20 +40,28 @@ class CspInstance;
 class SupportMasks : public Reversible {
  public:
   // Empty masks for a table of `numTuples` tuples over `arity` positions of the given initial
-  // domain sizes; addTuple fills them.
-  SupportMasks(std::int32_t arity, const std::int32_t* domainSizes, std::int32_t numTuples);
+  // domain sizes; addTuple fills them. With `stars`, a second set of masks holds only the tuples
+  // that name the value itself; `conflicts`: the tuples are the forbidden ones.
+  SupportMasks(std::int32_t arity, const std::int32_t* domainSizes, std::int32_t numTuples,
+               bool stars = false, bool conflicts = false);
   ~SupportMasks() override;
 
-  // Sets tuple t (its `arity` value indices, each in range) in the masks of its values.
+  // Sets tuple t (its `arity` value indices, each in range, or kStar when the masks have stars)
+  // in the masks of its values.
   void addTuple(std::int32_t t, const std::int32_t* row);
 
   std::int32_t arity() const { return arity_; }
+  bool conflicts() const { return conflicts_; }
   std::int32_t tupleCount() const { return numTuples_; }
   std::int32_t wordCount() const { return wordCount_; }
   std::int32_t valueCount(std::int32_t i) const { return valueBase_[i + 1] - valueBase_[i]; }
-  // The mask of value v at position i.
+  // The mask of value v at position i: the tuples holding v or kStar there.
   const std::uint64_t* mask(std::int32_t i, std::int32_t v) const {
     return bits_ + std::int64_t(valueBase_[i] + v) * wordCount_;
+  }
+  // The tuples holding v itself at position i (the same words as mask() without stars).
+  const std::uint64_t* strictMask(std::int32_t i, std::int32_t v) const {
+    return strict_ + std::int64_t(valueBase_[i] + v) * wordCount_;
   }
   // Bytes held.
   std::uint64_t bytes() const;
@@ -55,15 +73,26 @@ class SupportMasks : public Reversible {
   std::int32_t wordCount_;
   std::int32_t* valueBase_;  // arity + 1: mask number of (i, 0)
   std::uint64_t* bits_;      // valueBase_[arity] masks of wordCount_ words
+  std::uint64_t* strict_;    // as many, or bits_ itself when no tuple holds kStar
+  bool conflicts_;
 };
 
-// The support masks of every table of an instance, in constraint order: built once before any
-// search starts, then only read.
+// Largest number of forbidden tuples a conflicts table with stars may expand to.
+inline constexpr std::int64_t kLargestExpandedConflicts = std::int64_t(1) << 24;
+
+// The support masks of every table of an instance, in constraint order (none for the other
+// constraints): built once before any search starts, then only read.
 class InstanceSupportMasks : public Reversible {
  public:
+  // Precondition: conflictsRefusal(instance) is empty.
   explicit InstanceSupportMasks(const CspInstance& instance);
   ~InstanceSupportMasks() override;
 
+  // Empty when the masks of `instance` can be built; otherwise why not, in a sentence: a
+  // conflicts table whose stars expand beyond kLargestExpandedConflicts tuples.
+  static std::string conflictsRefusal(const CspInstance& instance);
+
+  // Table c's masks. Precondition: instance.isTable(c).
   const SupportMasks& table(std::int32_t c) const { return *tables_[c]; }
   // Bytes held by every mask.
   std::uint64_t bytes() const;
@@ -88,8 +117,15 @@ class CompactTableRev : public Reversible {
   // Takes the tuples holding values that left the domains since the last run out of currTable
   // and removes the values left without a valid tuple, waking the other constraints on their
   // variables. False when no tuple is left; the constraint is then left half-way, for the pop
-  // that follows to restore.
+  // that follows to restore. Precondition: a supports table.
   bool propagate(PropagationQueue& queue);
+  // propagate(), compiled in another file: the mixed queue loop calls this, so that the one-kind
+  // loop of table-only spaces stays the only caller of propagate and keeps it inlined.
+  bool propagateOutOfLine(PropagationQueue& queue);
+  // The same for a conflicts table: removes the values whose every tuple in the current domains
+  // is forbidden. False when a domain is wiped out.
+  bool propagateConflicts(PropagationQueue& queue);
+  bool conflicts() const { return masks_->conflicts(); }
 
   std::int32_t number() const { return number_; }
   std::int32_t arity() const { return arity_; }
@@ -112,6 +148,11 @@ class CompactTableRev : public Reversible {
   // Removes the values of the unassigned variables (but position `skip`, -1: none) that have no
   // valid tuple left, waking the other constraints on each variable that lost some.
   void filterDomains(std::int32_t skip, PropagationQueue& queue);
+  // Conflicts: one pass over the variables (but `skip`) against the domain sizes the update
+  // saw (lastSize); values it removes stay in S_val for the next pass. False on a wipe-out.
+  bool filterConflicts(std::int32_t skip, PropagationQueue& queue);
+  // Conflicts: updates currTable and filters; `all` checks every variable (the post).
+  bool conflictsFixpoint(bool all, PropagationQueue& queue);
 
   // Size of the block of the per-position and per-value arrays, in 64-bit words.
   std::uint64_t blockWords() const;
@@ -120,7 +161,8 @@ class CompactTableRev : public Reversible {
   // here, and the arrays below share one block, so that a small constraint spans few cache lines.
   Solver* solver_;
   const SupportMasks* masks_;
-  const std::uint64_t* bits_;  // the masks' words
+  const std::uint64_t* bits_;    // the masks' words
+  const std::uint64_t* strict_;  // the strict masks' words (bits_ without stars)
   std::int32_t words_;         // words per mask
   std::int32_t arity_;
   std::int32_t valueCount_;  // sum of the initial domain sizes
@@ -151,11 +193,13 @@ inline bool CompactTableRev::updateFrom(std::int32_t i) {
   const std::uint64_t* bits = bits_ + std::int64_t(valueBase_[i]) * words;
   setLastSize(i, size);
   if (removed < size) {
-    // Incremental: the tuples of the removed values leave (one mask alone needs no scratch).
-    if (removed == 1) return table_.subtract(bits + std::int64_t(var.at(size)) * words);
+    // Incremental: the tuples of the removed values leave (one mask alone needs no scratch);
+    // a tuple with a star here stays.
+    const std::uint64_t* strict = strict_ + std::int64_t(valueBase_[i]) * words;
+    if (removed == 1) return table_.subtract(strict + std::int64_t(var.at(size)) * words);
     table_.clearMask();
     for (std::int32_t k = size; k < size + removed; ++k) {
-      table_.addToMask(bits + std::int64_t(var.at(k)) * words);
+      table_.addToMask(strict + std::int64_t(var.at(k)) * words);
     }
     table_.reverseMask();
     return table_.intersectWithMask();
@@ -218,6 +262,11 @@ inline bool CompactTableRev::propagate(PropagationQueue& queue) {
   // shrank, each of its remaining values keeps every valid tuple it had.
   if (changed) filterDomains(count == 1 ? shrunk_[0] : -1, queue);
   return true;
+}
+
+inline bool CompactTableRev::propagateConflicts(PropagationQueue& queue) {
+  ++propagateCount_;
+  return conflictsFixpoint(false, queue);
 }
 
 }  // namespace varnel
