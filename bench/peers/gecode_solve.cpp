@@ -182,6 +182,18 @@ std::vector<Gecode::TupleSet> gecodeTables(const CspInstance& instance) {
   return tables;
 }
 
+// Takes the engine's solutions (the first, or all) and its statistics into `counts`.
+template <class Engine>
+void drain(Engine& engine, bool all, Counts& counts) {
+  while (CspSpace* solution = engine.next()) {
+    ++counts.solutions;
+    delete solution;
+    if (!all) break;
+  }
+  counts.failures = engine.statistics().fail;
+  counts.nodes = engine.statistics().node;
+}
+
 Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
                        unsigned threads = 1,
                        Gecode::IntPropLevel allDifferent = Gecode::IPL_VAL) {
@@ -195,13 +207,7 @@ Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t node
   {
     Gecode::DFS<CspSpace> engine(root, options);
     delete root;
-    while (CspSpace* solution = engine.next()) {
-      ++counts.solutions;
-      delete solution;
-      if (!all) break;
-    }
-    counts.failures = engine.statistics().fail;
-    counts.nodes = engine.statistics().node;
+    drain(engine, all, counts);
   }
   counts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return counts;
@@ -225,23 +231,14 @@ Counts solveWithGecodeStrategy(const CspInstance& instance, bool all, std::uint6
   }
   options.nogoods_limit = Gecode::Search::Config::nogoods_limit;
   Counts counts;
-  auto drain = [&](auto& engine) {
-    while (CspSpace* solution = engine.next()) {
-      ++counts.solutions;
-      delete solution;
-      if (!all) break;
-    }
-    counts.failures = engine.statistics().fail;
-    counts.nodes = engine.statistics().node;
-  };
   if (options.cutoff != nullptr) {
     Gecode::RBS<CspSpace, Gecode::DFS> engine(root, options);
     delete root;
-    drain(engine);
+    drain(engine, all, counts);
   } else {
     Gecode::DFS<CspSpace> engine(root, options);
     delete root;
-    drain(engine);
+    drain(engine, all, counts);
   }
   counts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return counts;

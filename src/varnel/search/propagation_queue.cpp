@@ -80,6 +80,8 @@ bool PropagationQueue::run() {
   }
 }
 
+// runAll and runMixed are the same loop written twice on purpose: written once over a callable,
+// the table-only loop runs 0.5% more instructions on the reference instances (callgrind).
 template <class Constraint>
 bool PropagationQueue::runAll() {
   while (count_ > 0) {
