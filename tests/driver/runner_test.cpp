@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "runner/ordered_solutions.h"
 #include "varnel/memory/allocator.h"
 #include "varnel/memory/arrays.h"
 
@@ -293,6 +294,57 @@ TEST(RunThreads, WorkerWithoutBudgetTakesItsMemoryFromTheHeap) {
   EXPECT_NE(runner->allocatorDuring, currentAllocator()) << "ran in the main thread's allocator";
   EXPECT_EQ(runner->allocatorAfter, nullptr) << "the worker did not give its allocator back";
   delete runner;
+}
+
+// --- Solutions handed on in order ------------------------------------------------------------
+
+void collect(const std::vector<std::int64_t>& values, void* context) {
+  static_cast<std::vector<std::int64_t>*>(context)->push_back(values[0]);
+}
+
+TEST(OrderedSolutions, HandsOnInSubproblemOrderWhateverOrderTheWorkersFindThem) {
+  // Worker 1 finds subproblem 2's solutions first, held over a 1-byte cap (it waits until
+  // subproblem 2 is the earliest unfinished one, which worker 0 makes so by ending 0 and 1).
+  std::vector<std::int64_t> delivered;
+  runner::OrderedSolutions ordered(2, 3, 5, collect, &delivered, nullptr, 1);
+  ordered.started(1, 2);
+  std::thread late([&] {
+    ordered.found(1, {20});
+    ordered.found(1, {21});
+    ordered.ended(1, 2);
+  });
+  ordered.started(0, 0);
+  ordered.found(0, {0});
+  ordered.ended(0, 0);
+  ordered.started(0, 1);
+  ordered.found(0, {10});
+  ordered.found(0, {11});
+  ordered.ended(0, 1);
+  late.join();
+  EXPECT_EQ(delivered, (std::vector<std::int64_t>{0, 10, 11, 20, 21}))
+      << "solutions out of the one-thread order";
+  EXPECT_TRUE(ordered.full()) << "the limit of 5 was handed on";
+  ordered.found(0, {99});
+  EXPECT_EQ(delivered.size(), 5u) << "a solution past the limit was handed on";
+}
+
+TEST(OrderedSolutions, AStopEndsTheWaitOfAWorkerAheadOfAnUnfinishedSubproblem) {
+  // Subproblem 0 never ends: without the stop, worker 1 would wait for its turn forever (the
+  // test's time-out would fail it).
+  std::vector<std::int64_t> delivered;
+  StopRequest stop;
+  runner::OrderedSolutions ordered(2, 2, 10, collect, &delivered, &stop, 1);
+  ordered.started(0, 0);
+  ordered.started(1, 1);
+  std::atomic<bool> returned{false};
+  std::thread ahead([&] {
+    ordered.found(1, {10});
+    returned = true;
+  });
+  stop.request(StopReason::kInterrupted);
+  ahead.join();
+  EXPECT_TRUE(returned.load());
+  EXPECT_TRUE(delivered.empty()) << "a solution of a subproblem not yet its turn was handed on";
 }
 
 }  // namespace
