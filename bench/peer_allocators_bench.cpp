@@ -98,8 +98,8 @@ class MeasuredThread {
   // Call right after it.
   void stop() {
     const std::uint64_t faults = varnel::platform::pageFaults() - faults_;
-    state_.counters["faults/op"] = benchmark::Counter(
-        static_cast<double>(faults) / static_cast<double>(state_.iterations()));
+    state_.counters["faults/op"] =
+        benchmark::Counter(static_cast<double>(faults) / static_cast<double>(state_.iterations()));
   }
 
  private:
@@ -173,7 +173,8 @@ void SearchNodes(benchmark::State& state) {
   std::uint32_t random = 12345;
   for (std::size_t k = 0; k < path.size(); ++k) {
     random = random * 1664525u + 1013904223u;
-    path[k] = static_cast<std::int8_t>((random >> 28) < 10 ? 1 : -1 - static_cast<int>((random >> 20) & 7));
+    path[k] = static_cast<std::int8_t>(
+        (random >> 28) < 10 ? 1 : -1 - static_cast<int>((random >> 20) & 7));
   }
   std::array<void*, kDepth + 1> stack;
   int depth = 0;

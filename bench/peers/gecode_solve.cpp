@@ -1,8 +1,9 @@
 // The search against Gecode: the same instance (generated or read by the library), one
 // `extensional` per table (negative for conflicts, short tuples expanded), `distinct` per
-// allDifferent (the lists form decomposed into pairs of lists that differ somewhere), branch(x, INT_VAR_SIZE_MIN(), INT_VAL_MIN()) and Gecode's depth-first
-// search. Both sides keep every table generalised-arc-consistent and branch alike, so their
-// trees are the same: same solutions, failures and nodes.
+// allDifferent (the lists form decomposed into pairs of lists that differ somewhere), branch(x,
+// INT_VAR_SIZE_MIN(), INT_VAL_MIN()) and Gecode's depth-first search. Both sides keep every table
+// generalised-arc-consistent and branch alike, so their trees are the same: same solutions,
+// failures and nodes.
 //
 //   gecode_solve [varnel-solve's instance and search options] [--threads N]
 //       [--strategy size-min|afc|chb|action] [--restarts luby|geometric [--restart-base N]]
@@ -154,7 +155,8 @@ void addExpanded(const CspInstance& instance, std::int32_t c, const std::int32_t
   for (std::int32_t i = 0; i < arity; ++i) at[i] = given[i] == varnel::kStar ? 0 : given[i];
   Gecode::IntArgs row(arity);
   while (true) {
-    for (std::int32_t i = 0; i < arity; ++i) row[i] = static_cast<int>(instance.value(scope[i], at[i]));
+    for (std::int32_t i = 0; i < arity; ++i)
+      row[i] = static_cast<int>(instance.value(scope[i], at[i]));
     set.add(row);
     std::int32_t i = arity - 1;
     for (; i >= 0; --i) {
@@ -195,8 +197,7 @@ void drain(Engine& engine, bool all, Counts& counts) {
 }
 
 Counts solveWithGecode(const CspInstance& instance, bool all, std::uint64_t nodeLimit,
-                       unsigned threads = 1,
-                       Gecode::IntPropLevel allDifferent = Gecode::IPL_VAL) {
+                       unsigned threads = 1, Gecode::IntPropLevel allDifferent = Gecode::IPL_VAL) {
   const auto start = std::chrono::steady_clock::now();
   const std::vector<Gecode::TupleSet> tables = gecodeTables(instance);
   auto* root = new CspSpace(instance, tables, GecodeStrategy::kSizeMin, allDifferent);
@@ -319,7 +320,9 @@ varnel::BranchingOptions restartingTree() {
 // both lists at one place.
 CspInstance* mixedVariant(const CspInstance& base, std::uint32_t seed) {
   std::uint64_t state = seed * 2654435761u + 1;
-  auto next = [&state] { return (state = state * 6364136223846793005u + 1442695040888963407u) >> 33; };
+  auto next = [&state] {
+    return (state = state * 6364136223846793005u + 1442695040888963407u) >> 33;
+  };
   auto* mixed = varnel::newPooled<CspInstance>(base.varCount());
   for (std::int32_t x = 0; x < base.varCount(); ++x) {
     std::vector<std::int64_t> values(base.values(x), base.values(x) + base.domainSize(x));
@@ -327,14 +330,15 @@ CspInstance* mixedVariant(const CspInstance& base, std::uint32_t seed) {
     mixed->setDomain(x, values.data(), base.domainSize(x));
   }
   for (std::int32_t c = 0; c < base.constraintCount(); ++c) {
-    std::vector<std::int32_t> rows(base.tuples(c),
-                                   base.tuples(c) + std::int64_t(base.arity(c)) * base.tupleCount(c));
+    std::vector<std::int32_t> rows(
+        base.tuples(c), base.tuples(c) + std::int64_t(base.arity(c)) * base.tupleCount(c));
     if (c % 3 == 1) {
       for (auto& v : rows) v = next() % 5 == 0 ? varnel::kStar : v;
     }
-    mixed->addTable(c % 3 == 0 ? varnel::ConstraintKind::kConflicts : varnel::ConstraintKind::kSupports,
-                    base.scope(c), base.arity(c), rows.data(),
-                    c % 3 == 0 ? base.tupleCount(c) / 3 : base.tupleCount(c));
+    mixed->addTable(
+        c % 3 == 0 ? varnel::ConstraintKind::kConflicts : varnel::ConstraintKind::kSupports,
+        base.scope(c), base.arity(c), rows.data(),
+        c % 3 == 0 ? base.tupleCount(c) / 3 : base.tupleCount(c));
   }
   const std::int32_t n = base.varCount();
   const std::int32_t first = static_cast<std::int32_t>(next() % static_cast<std::uint64_t>(n - 4));
@@ -363,13 +367,15 @@ bool checkMixed(const CspInstance& base, std::uint32_t seed, int* compared) {
     for (const bool all : {true, false}) {
       const Counts ours = solveWithVarnel(*instance, masks, all, 0, originalTree(), level.ours);
       const Counts theirs = solveWithGecode(*instance, all, 0, 1, level.theirs);
-      const Counts split = solveWithVarnel(*instance, masks, all, 1 + (seed % 4), originalTree(), level.ours);
+      const Counts split =
+          solveWithVarnel(*instance, masks, all, 1 + (seed % 4), originalTree(), level.ours);
       auto u = [](std::uint64_t n) { return static_cast<unsigned long long>(n); };
-      std::printf("  mixed --alldiff %s %s: solutions %llu/%llu failures %llu/%llu nodes %llu/%llu "
-                  "(ct/gecode), %u workers: solutions %llu\n",
-                  level.name, all ? "all" : "first", u(ours.solutions), u(theirs.solutions),
-                  u(ours.failures), u(theirs.failures), u(ours.nodes), u(theirs.nodes),
-                  1 + (seed % 4), u(split.solutions));
+      std::printf(
+          "  mixed --alldiff %s %s: solutions %llu/%llu failures %llu/%llu nodes %llu/%llu "
+          "(ct/gecode), %u workers: solutions %llu\n",
+          level.name, all ? "all" : "first", u(ours.solutions), u(theirs.solutions),
+          u(ours.failures), u(theirs.failures), u(ours.nodes), u(theirs.nodes), 1 + (seed % 4),
+          u(split.solutions));
       const bool rootFailed = ours.nodes == 1 && ours.failures == 1 && theirs.nodes == 0;
       agree = agree && ours.solutions == theirs.solutions && ours.failures == theirs.failures &&
               (ours.nodes == theirs.nodes || rootFailed) && split.solutions == ours.solutions;
@@ -535,9 +541,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (o.help) {
-    std::cout << "gecode_solve takes varnel-solve's instance and search options, or --check [N];\n"
-                 "--strategy size-min|afc|chb|action (value min) and --restarts luby|geometric\n"
-                 "[--restart-base N] (Gecode's restart-based search with nogoods) choose its search\n";
+    std::cout
+        << "gecode_solve takes varnel-solve's instance and search options, or --check [N];\n"
+           "--strategy size-min|afc|chb|action (value min) and --restarts luby|geometric\n"
+           "[--restart-base N] (Gecode's restart-based search with nogoods) choose its search\n";
     return 0;
   }
   CspInstance* instance = nullptr;

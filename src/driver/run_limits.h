@@ -43,8 +43,9 @@ struct Refusal {
 };
 
 // Checks a run whose arguments passed invalidParameterMessage, in this order: its resident need
-// against physical memory or the process's smaller limit (exit 1), with mem > 0 each worker's carved need against its budget
-// (exit 1), then its thread count against the system's limit (exit 3).
+// against physical memory or the process's smaller limit (exit 1), with mem > 0 each worker's
+// carved need against its budget (exit 1), then its thread count against the system's limit (exit
+// 3).
 Refusal checkRunLimits(const RunParameters& parameters, const MachineLimits& machine);
 
 // checkRunLimits on this machine; a refusal is written to standard error (standard output

@@ -50,10 +50,9 @@ class SubproblemRunner final : public AllocatorRunner {
  public:
   SubproblemRunner(std::uint64_t budget, const CspInstance& instance,
                    const InstanceSupportMasks* masks, AllDifferentLevel allDifferent,
-                   const Decomposition& decomposition,
-                   SubproblemCursor& cursor, const SearchOptions& options, std::int32_t index,
-                   std::int32_t keep, WorkerResult& result, SubproblemRecord* records,
-                   OrderedSolutions* ordered)
+                   const Decomposition& decomposition, SubproblemCursor& cursor,
+                   const SearchOptions& options, std::int32_t index, std::int32_t keep,
+                   WorkerResult& result, SubproblemRecord* records, OrderedSolutions* ordered)
       : AllocatorRunner(budget),
         instance_(instance),
         masks_(masks),
@@ -177,10 +176,10 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
   SubproblemCursor cursor;
   ThreadRunner** runners = newRunnerTable(n);
   for (std::int32_t k = 0; k < n; ++k) {
-    runners[k] = newRunner<SubproblemRunner>(
-        result.budget, instance, options.masks, options.allDifferent, *decomposition, cursor,
-        search, k, keep, result.workers[static_cast<std::size_t>(k)], result.records.data(),
-        inOrder ? &ordered : nullptr);
+    runners[k] = newRunner<SubproblemRunner>(result.budget, instance, options.masks,
+                                             options.allDifferent, *decomposition, cursor, search,
+                                             k, keep, result.workers[static_cast<std::size_t>(k)],
+                                             result.records.data(), inOrder ? &ordered : nullptr);
   }
   if (!decomposition->stopped()) runThreads(runners, n);
   deleteRunners(runners, n);

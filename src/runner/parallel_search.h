@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "runner/ordered_solutions.h"
-#include "varnel/search/propagators/all_different.h"
-#include "varnel/search/propagators/compact_table_rev.h"
-#include "varnel/search/model/csp_instance.h"
 #include "varnel/search/decomposition.h"
 #include "varnel/search/dfs.h"
+#include "varnel/search/model/csp_instance.h"
+#include "varnel/search/propagators/all_different.h"
+#include "varnel/search/propagators/compact_table_rev.h"
 
 namespace varnel::runner {
 
@@ -75,6 +75,5 @@ ParallelSearchResult parallelSearch(const CspInstance& instance,
 
 // The values (not the indices) of a space whose every variable is assigned, in variable order.
 std::vector<std::int64_t> solutionValues(const SearchSpace& space);
-
 
 }  // namespace varnel::runner

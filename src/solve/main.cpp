@@ -580,8 +580,9 @@ int writeSubproblems(const CspInstance& instance, const InstanceSupportMasks* ma
   out.field("decomposition", digest, "decomposition", json::string(digest));
   if (stopped) {
     // Not a decomposition: the folder holds part of one and no manifest.
-    out.field("stopped", stopReasonName(stopRequest.reason()) + std::string(" after ") +
-                             std::to_string(written) + " files, no manifest",
+    out.field("stopped",
+              stopReasonName(stopRequest.reason()) + std::string(" after ") +
+                  std::to_string(written) + " files, no manifest",
               "stopped", json::string(stopReasonName(stopRequest.reason())));
   }
   out.field("written", dir, "written_subproblems", json::string(dir));
@@ -701,8 +702,7 @@ int solveCopies(const CspInstance& instance, const InstanceSupportMasks* masks,
   const bool listed = o.allSolutions && stream.shown > 0;
   if (listed) out.beginArray("printed_solutions");
   const SolveRun mainRun =
-      solveOnce(instance, masks, o.allDifferent, search, 1,
-                o.allSolutions ? &stream : nullptr);
+      solveOnce(instance, masks, o.allDifferent, search, 1, o.allSolutions ? &stream : nullptr);
   if (listed) out.endArray();
   printRun(out, mainRun.stats, mainRun.ticks, frequency);
   printSolutions(out, instance, o, mainRun.solutions, model);
@@ -782,8 +782,7 @@ CspInstance* provenUnsatisfiable(const CspInstance& instance) {
 }
 
 // --output xcsp3: the answer and the first solution, every variable in declaration order.
-void printCompetitionLines(SolveOutput& out, const CspInstance& instance,
-                           const Xcsp3Model* model) {
+void printCompetitionLines(SolveOutput& out, const CspInstance& instance, const Xcsp3Model* model) {
   if (!verdict.searched) {
     out.verbatim("s UNKNOWN");
     return;
@@ -863,8 +862,9 @@ int main(int argc, char** argv) {
   // main thread's pools, and only read by every search.
   InstanceSupportMasks* masks = nullptr;
   if (!o.compactTable && !gac4rReads(*instance)) {
-    exitUsage("--propagator gac4r reads positive tables without '*' and allDifferent; use ct "
-              "for conflicts tables and short tuples");
+    exitUsage(
+        "--propagator gac4r reads positive tables without '*' and allDifferent; use ct "
+        "for conflicts tables and short tuples");
   }
   if (o.compactTable) {
     if (std::string refusal = InstanceSupportMasks::conflictsRefusal(*instance); !refusal.empty()) {
@@ -913,9 +913,8 @@ int main(int argc, char** argv) {
       SolutionStream stream(&out, instance, model.get(), &o);
       const bool listed = o.allSolutions && stream.shown > 0;
       if (listed) out.beginArray("printed_solutions");
-      const SolveRun run =
-          solveOnce(*instance, masks, o.allDifferent, search, 1,
-                    o.allSolutions ? &stream : nullptr);
+      const SolveRun run = solveOnce(*instance, masks, o.allDifferent, search, 1,
+                                     o.allSolutions ? &stream : nullptr);
       progress.stop();
       if (listed) out.endArray();
       printRun(out, run.stats, run.ticks, frequency);

@@ -437,8 +437,8 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
         hasValue = true;
       }
       o.progress = 1;
-      if (hasValue && (!parseDouble(value, &o.progress) || !(o.progress >= 0.01) ||
-                       !(o.progress <= 1e6))) {
+      if (hasValue &&
+          (!parseDouble(value, &o.progress) || !(o.progress >= 0.01) || !(o.progress <= 1e6))) {
         *error = "option --progress expects seconds from 0.01 to 1e6, not '" +
                  printableText(value) + "'";
         return false;
@@ -490,8 +490,9 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
   }
   if (o.competitionOutput && o.threads != 0) {
     // The driver's scalability lines are no competition lines.
-    *error = "--output xcsp3 answers one search: --threads (N copies and their timings) does not "
-             "apply";
+    *error =
+        "--output xcsp3 answers one search: --threads (N copies and their timings) does not "
+        "apply";
     return false;
   }
   if (o.instanceFile.empty() &&
@@ -518,8 +519,8 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     return false;
   }
   if (!o.writeSubproblemsDir.empty() &&
-      (o.nodeLimit != 0 || o.timeLimit > 0 || o.printSolutions != 0 ||
-       o.threads != 0 || o.splitMem || !o.subproblemStatsFile.empty())) {
+      (o.nodeLimit != 0 || o.timeLimit > 0 || o.printSolutions != 0 || o.threads != 0 ||
+       o.splitMem || !o.subproblemStatsFile.empty())) {
     *error =
         "--write-subproblems searches nothing: --node-limit, --time-limit, "
         "--print-solutions, --threads, --split-mem and --subproblem-stats do not apply";
@@ -551,7 +552,8 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     return false;
   }
   if (!validateSolveOptions(o, error)) return false;
-  if (o.progress > 0 && std::find(o.given.begin(), o.given.end(), "--no-progress") != o.given.end()) {
+  if (o.progress > 0 &&
+      std::find(o.given.begin(), o.given.end(), "--no-progress") != o.given.end()) {
     *error = "--progress and --no-progress exclude each other";
     return false;
   }

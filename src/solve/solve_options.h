@@ -20,11 +20,11 @@ struct SolveOptions {
   std::int32_t tableArity = 10;
   std::int32_t tableTuples = 500;
   std::int32_t tableUpper = 10;
-  bool allSolutions = false;        // --all
-  std::uint64_t nodeLimit = 0;      // --node-limit, 0: none
-  std::int32_t threads = 0;         // --threads: workers besides the main thread's run
-  bool splitMem = false;            // --split-mem
-  bool compactTable = true;         // --propagator ct (default) or gac4r
+  bool allSolutions = false;    // --all
+  std::uint64_t nodeLimit = 0;  // --node-limit, 0: none
+  std::int32_t threads = 0;     // --threads: workers besides the main thread's run
+  bool splitMem = false;        // --split-mem
+  bool compactTable = true;     // --propagator ct (default) or gac4r
   AllDifferentLevel allDifferent = kDefaultAllDifferentLevel;  // --alldiff fc or gac
   std::int32_t parallel = 0;        // --parallel: workers sharing one search; 0: the main thread
   std::int32_t subproblems = 0;     // --subproblems: at least this many; 0: 30 per worker
@@ -36,9 +36,9 @@ struct SolveOptions {
   // --progress [S] / --no-progress: seconds between progress reports on standard error; 0: none;
   // -1 (neither given): 1 when standard error is a terminal, else none.
   double progress = -1;
-  bool competitionOutput = false;   // --output xcsp3: s, v and c lines only
+  bool competitionOutput = false;             // --output xcsp3: s, v and c lines only
   std::int64_t maxIntensionTuples = 1000000;  // --max-intension-tuples: XCSP3 intension bound
-  bool planted = false;             // --planted: copied into rb.planted once parsed
+  bool planted = false;                       // --planted: copied into rb.planted once parsed
   // The branching; each unset one takes the default of the mode (defaultBranching).
   std::optional<VariableOrder> variables;    // --var
   std::optional<ValueOrder> values;          // --val

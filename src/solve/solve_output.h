@@ -1,7 +1,7 @@
 // varnel-solve's report: plain text lines, each written as soon as it is known, or with --json
 // one JSON object on standard output, and nothing else there: its members are held until the end,
-// or until an array is streamed (the solutions of a long search), which writes those before it. Every caller
-// states both forms of a fact at once, so the two cannot drift apart.
+// or until an array is streamed (the solutions of a long search), which writes those before it.
+// Every caller states both forms of a fact at once, so the two cannot drift apart.
 #pragma once
 
 #include <cstdint>

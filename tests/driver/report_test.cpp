@@ -46,9 +46,9 @@ TEST(Report, MeanTruncatesAndPowerUsesTheThreadCount) {
 TEST(Report, TimesBelowTheClocksResolutionAreSaidSoInsteadOfAQuotient) {
   // 0/0, x/0 and 0/x: a 0 ms time would print nan, inf or 0; the lines keep their labels.
   const std::int64_t zero[] = {0, 0}, some[] = {7, 9};
-  for (const auto& [mainTime, times] : {std::pair{std::int64_t{0}, zero},
-                                        std::pair{std::int64_t{5}, zero},
-                                        std::pair{std::int64_t{0}, some}}) {
+  for (const auto& [mainTime, times] :
+       {std::pair{std::int64_t{0}, zero}, std::pair{std::int64_t{5}, zero},
+        std::pair{std::int64_t{0}, some}}) {
     std::ostringstream out;
     printScalabilityReport(false, mainTime, 9, times, 2, out);
     const std::string text = out.str();

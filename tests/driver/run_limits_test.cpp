@@ -101,8 +101,8 @@ TEST(RunLimits, LargestArgumentsRunOrAreRefusedAtOnceUnderACappedAddressSpace) {
   // the cap's words, rather than grow until the heap refuses it.
   constexpr std::uint64_t kCap = std::uint64_t(1) << 30;
   MachineLimits capped = currentMachineLimits();
-  if (kCap < capped.processLimit) capped = {capped.physicalMemory, capped.maxThreads, kCap,
-                                            "address-space limit (ulimit -v)"};
+  if (kCap < capped.processLimit)
+    capped = {capped.physicalMemory, capped.maxThreads, kCap, "address-space limit (ulimit -v)"};
   for (const RunParameters& parameters : largest) {
     const std::string arguments = argumentsOf(parameters);
     const Refusal expected = checkRunLimits(parameters, capped);

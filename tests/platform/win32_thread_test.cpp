@@ -1,6 +1,6 @@
 // Threads that start suspended, as the Win32 layer provides them with _beginthreadex and
-// ResumeThread, and the alarm (once or every period) on a thread of its own; written against the platform
-// contract so that the POSIX layer runs them too.
+// ResumeThread, and the alarm (once or every period) on a thread of its own; written against the
+// platform contract so that the POSIX layer runs them too.
 #include <gtest/gtest.h>
 
 #include <atomic>

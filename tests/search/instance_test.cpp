@@ -86,7 +86,8 @@ TEST(InstanceFormat, MalformedTextNamesItsLine) {
       {"variables 1\n# note\ndomain 0 4 4\n", 3, "value 4 appears twice"},
       {"variables 1\ndomain 0 1\nconstraint 1\n", 3, "expected 'constraints'"},
       {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\ntable 2 1 0 0\n", 5, "twice in the"},
-      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\ntable 2 1 0\n", 5, "names 1 variable for 2"},
+      {"variables 2\ndomain 0 1\ndomain 1 1\nconstraints 1\ntable 2 1 0\n", 5,
+       "names 1 variable for 2"},
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 2 0\n1\n1 1\n", 6, "a tuple of 2 values"},
       {"variables 1\ndomain 0 1\nconstraints 1\ntable 1 1 0\n99999999999\n", 5, "not an integer"},
       {"variables 1\ndomain 0 1\nconstraints 0\nmore\n", 4, "unexpected text"},
@@ -329,7 +330,8 @@ std::string latinSquareFile(int n) {
     out << "\nalldifferent " << n;
     for (int j = 0; j < n; ++j) out << ' ' << j * n + i;
     out << "\ntable 2 2 " << i * n << ' ' << i * n + 1 << "\n"
-        << i << ' ' << (i + 1) % n << "\n" << (i + 1) % n << ' ' << (i + 2) % n << "\n";
+        << i << ' ' << (i + 1) % n << "\n"
+        << (i + 1) % n << ' ' << (i + 2) % n << "\n";
   }
   return path;
 }

@@ -8,11 +8,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <random>
 
 #include "varnel/memory/pooled.h"
 #include "varnel/search/search_space.h"
@@ -57,7 +56,8 @@ inline CspInstance* mixedInstance(const CspInstance& base, std::uint32_t seed) {
   }
   for (std::int32_t c = 0; c < base.constraintCount(); ++c) {
     const std::int32_t arity = base.arity(c);
-    std::vector<std::int32_t> rows(base.tuples(c), base.tuples(c) + std::int64_t(arity) * base.tupleCount(c));
+    std::vector<std::int32_t> rows(base.tuples(c),
+                                   base.tuples(c) + std::int64_t(arity) * base.tupleCount(c));
     if (c % 3 == 1) {
       for (auto& v : rows) v = random() % 6 == 0 ? kStar : v;
     }
@@ -81,7 +81,8 @@ inline CspInstance* mixedInstance(const CspInstance& base, std::uint32_t seed) {
       rows = forbidden;
     }
     mixed->addTable(c % 3 == 0 ? ConstraintKind::kConflicts : ConstraintKind::kSupports,
-                    base.scope(c), arity, rows.data(), static_cast<std::int32_t>(rows.size()) / arity);
+                    base.scope(c), arity, rows.data(),
+                    static_cast<std::int32_t>(rows.size()) / arity);
   }
   std::vector<std::int32_t> order(static_cast<std::size_t>(n));
   for (std::int32_t x = 0; x < n; ++x) order[x] = x;
@@ -184,8 +185,10 @@ inline bool forwardCheck(const CspInstance& instance, std::int32_t c, Domains& d
       if (differ || open.size() > 1) continue;
       if (open.empty()) return false;
       const std::int32_t pa = a * length + open[0], pb = b * length + open[0];
-      if (single(pa)) take(pb, valueOf(pa));
-      else if (single(pb)) take(pa, valueOf(pb));
+      if (single(pa))
+        take(pb, valueOf(pa));
+      else if (single(pb))
+        take(pa, valueOf(pb));
     }
   }
   return true;
@@ -216,9 +219,8 @@ inline bool closure(const CspInstance& instance, const std::vector<Decision>& de
     for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
       const std::int32_t arity = instance.arity(c);
       const std::int32_t* scope = instance.scope(c);
-      if (!instance.isTable(c) &&
-          (level == AllDifferentLevel::kForwardChecking ||
-           (instance.listCount(c) > 1 && instance.listLength(c) > 1))) {
+      if (!instance.isTable(c) && (level == AllDifferentLevel::kForwardChecking ||
+                                   (instance.listCount(c) > 1 && instance.listLength(c) > 1))) {
         if (!forwardCheck(instance, c, d, &changed)) return false;
         continue;
       }
@@ -238,10 +240,13 @@ inline bool closure(const CspInstance& instance, const std::vector<Decision>& de
       for (std::int32_t t = 0; t < instance.tupleCount(c); ++t) {
         const std::int32_t* row = instance.tuples(c) + std::int64_t(t) * arity;
         bool valid = true;
-        for (std::int32_t i = 0; i < arity && valid; ++i) valid = row[i] == kStar || d[scope[i]][row[i]];
+        for (std::int32_t i = 0; i < arity && valid; ++i)
+          valid = row[i] == kStar || d[scope[i]][row[i]];
         for (std::int32_t i = 0; i < arity && valid; ++i) {
-          if (row[i] != kStar) supported[i][row[i]] = true;
-          else std::fill(supported[i].begin(), supported[i].end(), true);
+          if (row[i] != kStar)
+            supported[i][row[i]] = true;
+          else
+            std::fill(supported[i].begin(), supported[i].end(), true);
         }
       }
       for (std::int32_t i = 0; i < arity; ++i) {

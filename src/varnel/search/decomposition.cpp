@@ -174,7 +174,8 @@ SearchStatistics searchSubproblems(SearchSpace& space, const Decomposition& deco
     const std::int32_t k = cursor.take();
     if (k >= decomposition.count()) break;
     const std::int64_t start = platform::counterNow();
-    if (listener != nullptr && listener->started != nullptr) listener->started(k, listener->context);
+    if (listener != nullptr && listener->started != nullptr)
+      listener->started(k, listener->context);
     const bool consistent = decomposition.enter(space, k);
     VARNEL_ASSERT(consistent);
     SearchStatistics s;

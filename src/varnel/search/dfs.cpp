@@ -160,7 +160,8 @@ SearchStatistics searchTree(SearchSpace& space, const SearchOptions& options) {
   std::uint64_t failuresLeft = restarting ? restartCutoff(options.branching, 0) : 0;
   // Before every node: progress now and then, another thread's request, then the node limit.
   auto mayOpenNode = [&]() {
-    if (stats.nodes % kProgressNodes == 0) [[unlikely]] publisher.publish(stats);
+    if (stats.nodes % kProgressNodes == 0) [[unlikely]]
+      publisher.publish(stats);
     if (options.stop != nullptr && options.stop->requested()) [[unlikely]] {
       stats.stopped = options.stop->reason();
       return false;

@@ -60,7 +60,8 @@ void PropagationQueue::setConstraint(std::int32_t c, TableCtRev* constraint) {
 }
 
 void PropagationQueue::setConstraint(std::int32_t c, CompactTableRev* constraint) {
-  setKind(c, constraint->conflicts() ? PropagatorKind::kConflictsTable : PropagatorKind::kCompactTable,
+  setKind(c,
+          constraint->conflicts() ? PropagatorKind::kConflictsTable : PropagatorKind::kCompactTable,
           constraint);
 }
 

@@ -67,11 +67,11 @@ class PropagationQueue {
   bool runMixed();
   bool runOne(std::int32_t c);
 
-  void** constraints_;                     // per constraint
-  PropagatorKind* kinds_;                  // per constraint
-  std::uint32_t kindsSeen_;                // bit per PropagatorKind present
-  std::int32_t* ring_;                     // capacity_ entries, a power of two
-  std::uint8_t* queued_;                   // per constraint: 1 while in the ring
+  void** constraints_;       // per constraint
+  PropagatorKind* kinds_;    // per constraint
+  std::uint32_t kindsSeen_;  // bit per PropagatorKind present
+  std::int32_t* ring_;       // capacity_ entries, a power of two
+  std::uint8_t* queued_;     // per constraint: 1 while in the ring
   std::int32_t constraintCount_;
   std::int32_t capacity_;
   std::int32_t head_;

@@ -82,9 +82,8 @@ void InstanceShape::addAllDifferent(std::uint64_t count, std::uint64_t arity,
   for (const Measure m : {Measure::resident, Measure::carved}) {
     instanceArrays[index(m)] += held(arity, 4, m) * count;
     // Following AllDifferentRev's constructor: the object, its variables, value arrays and order.
-    allDifferents[index(m)] += (held(1, sizeof(AllDifferentRev), m) + held(arity, 8, m) * 2 +
-                                held(arity, 4, m)) *
-                               count;
+    allDifferents[index(m)] +=
+        (held(1, sizeof(AllDifferentRev), m) + held(arity, 8, m) * 2 + held(arity, 4, m)) * count;
   }
 }
 

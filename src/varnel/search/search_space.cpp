@@ -155,7 +155,8 @@ bool SearchSpace::post() {
     if (allDifferent_[c] != nullptr) {
       rootFailed_ = !allDifferent_[c]->post(queue_);
     } else {
-      rootFailed_ = compact_ != nullptr ? !compact_[c]->post(queue_) : !constraints_[c]->post(queue_);
+      rootFailed_ =
+          compact_ != nullptr ? !compact_[c]->post(queue_) : !constraints_[c]->post(queue_);
     }
     if (rootFailed_) queue_.noteFailure(c);
   }

@@ -71,10 +71,10 @@ class SearchSpace : public Reversible {
   std::int32_t varCount_;
   std::int32_t constraintCount_;
   IntVar** vars_;
-  TableCtRev** constraints_;   // per constraint, null but for GAC-4R tables; null with Compact-Table
-  CompactTableRev** compact_;  // per constraint, null but for Compact-Table; null with GAC-4R
+  TableCtRev** constraints_;  // per constraint, null but for GAC-4R tables; null with Compact-Table
+  CompactTableRev** compact_;       // per constraint, null but for Compact-Table; null with GAC-4R
   AllDifferentRev** allDifferent_;  // per constraint, null but for allDifferent
-  std::int32_t* watcherList_;  // per variable, the constraints over it, side by side
+  std::int32_t* watcherList_;       // per variable, the constraints over it, side by side
   std::int32_t watcherTotal_;
   PropagationQueue queue_;
   bool posted_;

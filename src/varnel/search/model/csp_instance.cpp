@@ -27,7 +27,8 @@ CspInstance::CspInstance(std::int32_t varCount)
 CspInstance::~CspInstance() {
   for (std::int32_t c = 0; c < constraintCount_; ++c) {
     const Table& t = constraints_[c];
-    if (t.tuples != nullptr) freeArray(t.tuples, std::uint64_t(t.arity) * std::uint64_t(t.numTuples));
+    if (t.tuples != nullptr)
+      freeArray(t.tuples, std::uint64_t(t.arity) * std::uint64_t(t.numTuples));
     freeArray(t.scope, static_cast<std::uint64_t>(t.arity));
   }
   freeArray(constraints_, std::uint64_t(constraintCapacity_) * sizeof(Table), 1);
@@ -77,7 +78,8 @@ void CspInstance::addTable(ConstraintKind kind, const std::int32_t* scope, std::
   t.tuples = allocateArray<std::int32_t>(entries);
   std::copy_n(tuples, entries, t.tuples);
   for (std::uint64_t k = 0; k < entries; ++k) {
-    VARNEL_ASSERT(tuples[k] == kStar || (tuples[k] >= 0 && tuples[k] < domainSizes_[scope[k % arity]]));
+    VARNEL_ASSERT(tuples[k] == kStar ||
+                  (tuples[k] >= 0 && tuples[k] < domainSizes_[scope[k % arity]]));
     t.stars |= tuples[k] == kStar;
   }
 }
@@ -109,7 +111,8 @@ CspInstance* copyInstance(const CspInstance& from) {
   }
   for (std::int32_t c = 0; c < from.constraintCount(); ++c) {
     if (from.isTable(c)) {
-      copy->addTable(from.kind(c), from.scope(c), from.arity(c), from.tuples(c), from.tupleCount(c));
+      copy->addTable(from.kind(c), from.scope(c), from.arity(c), from.tuples(c),
+                     from.tupleCount(c));
     } else {
       copy->addAllDifferent(from.scope(c), from.listLength(c), from.listCount(c));
     }

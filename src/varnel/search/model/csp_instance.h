@@ -53,7 +53,9 @@ class CspInstance : public Reversible {
   std::int32_t constraintCount() const { return constraintCount_; }
   ConstraintKind kind(std::int32_t c) const { return constraints_[c].kind; }
   // True when constraint c is a table (supports or conflicts).
-  bool isTable(std::int32_t c) const { return constraints_[c].kind != ConstraintKind::kAllDifferent; }
+  bool isTable(std::int32_t c) const {
+    return constraints_[c].kind != ConstraintKind::kAllDifferent;
+  }
   // True when table c holds kStar somewhere.
   bool hasStars(std::int32_t c) const { return constraints_[c].stars; }
   // The length of the scope: the table's arity, or listLength x listCount for an allDifferent.
@@ -65,7 +67,9 @@ class CspInstance : public Reversible {
   const std::int32_t* tuples(std::int32_t c) const { return constraints_[c].tuples; }
   // allDifferent c: how many lists (1 for the plain form) and the length of each.
   std::int32_t listCount(std::int32_t c) const { return constraints_[c].lists; }
-  std::int32_t listLength(std::int32_t c) const { return constraints_[c].arity / constraints_[c].lists; }
+  std::int32_t listLength(std::int32_t c) const {
+    return constraints_[c].arity / constraints_[c].lists;
+  }
   // True when every constraint is a positive table without kStar: an instance every propagator
   // and peer reads.
   bool onlyPositiveTables() const;

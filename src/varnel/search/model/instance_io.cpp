@@ -352,7 +352,8 @@ class Parser {
     std::vector<std::int32_t> scope;
     if (!readScope(word, listCount * length, false, &scope)) return false;
     std::uint64_t buckets = 0;
-    for (const std::int32_t v : scope) buckets += static_cast<std::uint64_t>(instance_->domainSize(v));
+    for (const std::int32_t v : scope)
+      buckets += static_cast<std::uint64_t>(instance_->domainSize(v));
     InstanceShape claimed = shape_;
     claimed.addAllDifferent(1, scope.size(), buckets);
     if (check_) {

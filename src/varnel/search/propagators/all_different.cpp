@@ -77,7 +77,8 @@ AllDifferentRev::AllDifferentRev(Solver& solver, std::int32_t number, IntVar* co
   const auto u = static_cast<std::uint64_t>(valueCount_);
   valueBase_ = allocateArray<std::int32_t>(a + 1);
   valueBase_[0] = 0;
-  for (std::int32_t p = 0; p < arity_; ++p) valueBase_[p + 1] = valueBase_[p] + scope_[p]->initialSize();
+  for (std::int32_t p = 0; p < arity_; ++p)
+    valueBase_[p + 1] = valueBase_[p] + scope_[p]->initialSize();
   const auto entries = static_cast<std::uint64_t>(valueBase_[arity_]);
   valueIds_ = allocateArray<std::int32_t>(entries);
   holderStart_ = allocateArray<std::int32_t>(u + 1);

@@ -88,7 +88,7 @@ class AllDifferentRev : public Reversible {
   std::int32_t* matchedBy_;    // per value: its matched position, -1 none
   std::uint32_t* seen_;        // per value: the augmentation that visited it
   std::uint32_t visit_;
-  std::int32_t* scratch_;      // Tarjan's and the search's arrays over positions and values
+  std::int32_t* scratch_;  // Tarjan's and the search's arrays over positions and values
 };
 
 }  // namespace varnel

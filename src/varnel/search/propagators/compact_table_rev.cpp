@@ -15,7 +15,10 @@ namespace varnel {
 
 SupportMasks::SupportMasks(std::int32_t arity, const std::int32_t* domainSizes,
                            std::int32_t numTuples, bool stars, bool conflicts)
-    : arity_(arity), numTuples_(numTuples), wordCount_((numTuples + 63) / 64), conflicts_(conflicts) {
+    : arity_(arity),
+      numTuples_(numTuples),
+      wordCount_((numTuples + 63) / 64),
+      conflicts_(conflicts) {
   valueBase_ = allocateArray<std::int32_t>(static_cast<std::uint64_t>(arity) + 1);
   valueBase_[0] = 0;
   for (std::int32_t i = 0; i < arity; ++i) valueBase_[i + 1] = valueBase_[i] + domainSizes[i];
@@ -107,7 +110,9 @@ std::vector<std::int32_t> distinctConflicts(const CspInstance& instance, std::in
   auto less = [&](std::int32_t a, std::int32_t b) {
     return std::lexicographical_compare(rowOf(a), rowOf(a) + arity, rowOf(b), rowOf(b) + arity);
   };
-  auto same = [&](std::int32_t a, std::int32_t b) { return std::equal(rowOf(a), rowOf(a) + arity, rowOf(b)); };
+  auto same = [&](std::int32_t a, std::int32_t b) {
+    return std::equal(rowOf(a), rowOf(a) + arity, rowOf(b));
+  };
   std::sort(order.begin(), order.end(), less);
   order.erase(std::unique(order.begin(), order.end(), same), order.end());
   std::vector<std::int32_t> distinct;
@@ -147,7 +152,8 @@ InstanceSupportMasks::InstanceSupportMasks(const CspInstance& instance)
         tables_[c]->addTuple(t, rows.data() + std::int64_t(t) * arity);
       }
     } else {
-      tables_[c] = newPooled<SupportMasks>(arity, sizes, instance.tupleCount(c), instance.hasStars(c));
+      tables_[c] =
+          newPooled<SupportMasks>(arity, sizes, instance.tupleCount(c), instance.hasStars(c));
       const std::int32_t* rows = instance.tuples(c);
       for (std::int32_t t = 0; t < instance.tupleCount(c); ++t) {
         tables_[c]->addTuple(t, rows + std::int64_t(t) * arity);

@@ -163,7 +163,7 @@ class CompactTableRev : public Reversible {
   const SupportMasks* masks_;
   const std::uint64_t* bits_;    // the masks' words
   const std::uint64_t* strict_;  // the strict masks' words (bits_ without stars)
-  std::int32_t words_;         // words per mask
+  std::int32_t words_;           // words per mask
   std::int32_t arity_;
   std::int32_t valueCount_;  // sum of the initial domain sizes
   std::int32_t number_;
