@@ -220,21 +220,8 @@ CspInstance* subproblemInstance(const CspInstance& instance, const Decomposition
   for (std::int32_t x = 0; x < instance.varCount(); ++x) {
     if (instance.domainSize(x) > widest) widest = instance.domainSize(x);
   }
-  auto* values = allocateArray<std::int64_t>(static_cast<std::uint64_t>(widest));
   auto* rows = allocateArray<std::int32_t>(static_cast<std::uint64_t>(widest));
-  auto* copy = newPooled<CspInstance>(instance.varCount());
-  for (std::int32_t x = 0; x < instance.varCount(); ++x) {
-    for (std::int32_t v = 0; v < instance.domainSize(x); ++v) values[v] = instance.value(x, v);
-    copy->setDomain(x, values, instance.domainSize(x));
-  }
-  for (std::int32_t c = 0; c < instance.constraintCount(); ++c) {
-    if (instance.isTable(c)) {
-      copy->addTable(instance.kind(c), instance.scope(c), instance.arity(c), instance.tuples(c),
-                     instance.tupleCount(c));
-    } else {
-      copy->addAllDifferent(instance.scope(c), instance.listLength(c), instance.listCount(c));
-    }
-  }
+  CspInstance* copy = copyInstance(instance);
   for (std::int32_t i = 0; i < decomposition.pathLength(k); ++i) {
     const PathDecision d = decomposition.decision(k, i);
     std::int32_t count = 0;
@@ -244,7 +231,6 @@ CspInstance* subproblemInstance(const CspInstance& instance, const Decomposition
     copy->addConstraint(&d.var, 1, rows, count);
   }
   freeArray(rows, static_cast<std::uint64_t>(widest));
-  freeArray(values, static_cast<std::uint64_t>(widest));
   return copy;
 }
 
