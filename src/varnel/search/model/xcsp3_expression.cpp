@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "varnel/search/model/instance_io.h"
+
 namespace varnel::xcsp3 {
 namespace {
 
@@ -126,14 +128,14 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
         std::int64_t k = 0;
         const auto [p, ec] = std::from_chars(text.data() + i + 1, text.data() + end, k);
         if (ec != std::errc() || p != text.data() + end || k > 1000000) {
-          return fail(std::string("'") +
-                      std::string(text.substr(i, std::min<std::size_t>(end - i + 1, 20))) +
+          return fail("'" +
+                      printableText(text.substr(i, std::min<std::size_t>(end - i + 1, 20)), 0) +
                       "' is not a parameter");
         }
         steps_.push_back({ExpressionStep::kParameter, 0, 0, k});
       } else {
         while (end < text.size() && isNameChar(text[end])) ++end;
-        if (end == i) return fail(std::string("unexpected '") + c + "'");
+        if (end == i) return fail("unexpected '" + printableText(std::string_view(&c, 1)) + "'");
         const std::string_view word = text.substr(i, end - i);
         std::size_t next = end;
         while (next < text.size() && isBlank(text[next])) ++next;
@@ -170,14 +172,17 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
       continue;
     }
     // After an operand: ',' or ')'.
-    if (open.empty()) return fail(std::string("unexpected '") + std::string(1, c) + "'");
+    if (open.empty()) {
+      return fail("unexpected '" + printableText(std::string_view(&c, 1)) + "'");
+    }
     if (c == ',') {
       expectOperand = true;
       ++i;
       continue;
     }
-    if (c != ')')
-      return fail(std::string("expected ',' or ')' but found '") + std::string(1, c) + "'");
+    if (c != ')') {
+      return fail("expected ',' or ')' but found '" + printableText(std::string_view(&c, 1)) + "'");
+    }
     ++i;
     const Open call = open.back();
     open.pop_back();
