@@ -1593,7 +1593,10 @@ Xcsp3ReadResult readXcsp3(std::istream& in, const Xcsp3ReadOptions& options) {
       if (going) feeder.feed(nullptr, 0, true);
     } else {
       lzma_stream stream = LZMA_STREAM_INIT;
-      if (lzma_auto_decoder(&stream, UINT64_MAX, 0) != LZMA_OK) {
+      // The decoder's memory is set by the data's header (the dictionary size): bounded, so that a
+      // few hostile bytes cannot ask for gigabytes. xz -9 files need 65 MiB to decode.
+      constexpr std::uint64_t kDecoderMemory = std::uint64_t(256) << 20;
+      if (lzma_auto_decoder(&stream, kDecoderMemory, 0) != LZMA_OK) {
         builder.fail("liblzma refused to start a decoder");
       } else {
         std::vector<char> output(kChunk);
@@ -1632,7 +1635,11 @@ Xcsp3ReadResult readXcsp3(std::istream& in, const Xcsp3ReadOptions& options) {
           } else if (ret == LZMA_DATA_ERROR || ret == LZMA_OPTIONS_ERROR) {
             builder.fail("the compressed data is corrupt");
             going = false;
-          } else if (ret == LZMA_MEM_ERROR || ret == LZMA_MEMLIMIT_ERROR) {
+          } else if (ret == LZMA_MEMLIMIT_ERROR) {
+            builder.fail("the compressed data asks for more than " +
+                         std::to_string(kDecoderMemory >> 20) + " MiB to decode");
+            going = false;
+          } else if (ret == LZMA_MEM_ERROR) {
             builder.fail("no memory to decompress");
             going = false;
           } else if (ret != LZMA_OK) {
