@@ -16,6 +16,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
 
 #include "bench_support.h"
 #include "varnel/memory/allocator.h"
@@ -125,106 +129,155 @@ void Pairs48(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// One op frees the oldest block of the ring and allocates its replacement, whose size walks the
-// mix with a stride that does not follow the ring, so blocks of every size are live at once.
+// One step frees the oldest block of the ring and allocates its replacement, whose size walks
+// the mix with a stride that does not follow the ring, so blocks of every size are live at once.
+// One step is one op.
 template <class Side>
-void Churn(benchmark::State& state) {
-  MeasuredThread measured(state);
-  FreshAllocatorScope scope(static_cast<std::uint64_t>(state.range(0)));
-  std::array<void*, kRing> ring;
-  std::array<std::uint32_t, kRing> sizes;
-  for (int i = 0; i < kRing; ++i) {
-    sizes[i] = kChurnSizes[i % kChurnSizes.size()];
-    ring[i] = Side::allocate(sizes[i]);
+class ChurnRing {
+ public:
+  ChurnRing() {
+    for (int i = 0; i < kRing; ++i) {
+      sizes_[i] = kChurnSizes[i % kChurnSizes.size()];
+      ring_[i] = Side::allocate(sizes_[i]);
+    }
   }
-  std::uint32_t next = 0;
-  int slot = 0;
-  auto churn = [&]() {
-    Side::release(ring[slot], sizes[slot]);
-    const std::uint32_t bytes = kChurnSizes[next];
-    next = (next + 7) & 15;
+  ~ChurnRing() {
+    for (int i = 0; i < kRing; ++i) Side::release(ring_[i], sizes_[i]);
+  }
+  ChurnRing(const ChurnRing&) = delete;
+  ChurnRing& operator=(const ChurnRing&) = delete;
+
+  std::int64_t step() {
+    Side::release(ring_[slot_], sizes_[slot_]);
+    const std::uint32_t bytes = kChurnSizes[next_];
+    next_ = (next_ + 7) & 15;
     void* block = Side::allocate(bytes);
     *static_cast<volatile char*>(block) = 1;
-    ring[slot] = block;
-    sizes[slot] = bytes;
-    if (++slot == kRing) slot = 0;
-  };
-  // Warm-up: every size's pool reaches the state the timed loop keeps it in.
-  for (int k = 0; k < 64 * kRing; ++k) churn();
-  measured.start();
-  for (auto _ : state) churn();
-  measured.stop();
-  for (int i = 0; i < kRing; ++i) Side::release(ring[i], sizes[i]);
-  state.SetItemsProcessed(state.iterations());
-}
+    ring_[slot_] = block;
+    sizes_[slot_] = bytes;
+    if (++slot_ == kRing) slot_ = 0;
+    return 1;
+  }
+
+ private:
+  std::array<void*, kRing> ring_;
+  std::array<std::uint32_t, kRing> sizes_;
+  std::uint32_t next_ = 0;
+  int slot_ = 0;
+};
 
 // A depth-first search's allocations: one 24-byte block (a node's decision) per node opened, freed
 // when the search backtracks past it, last in first out. The depth walks a fixed pseudo-random
 // path between 0 and 64 (down five times in eight, else backtracking 1 to 8 levels), so that the
-// stack is deep and shallow in turn as a real search's is. One op is one allocation or free.
+// stack is deep and shallow in turn as a real search's is. A step is one move of the path; it
+// returns its ops, one per allocation or free.
 template <class Side>
-void SearchNodes(benchmark::State& state) {
-  MeasuredThread measured(state);
-  FreshAllocatorScope scope(static_cast<std::uint64_t>(state.range(0)));
-  constexpr int kDepth = 64;
-  constexpr std::uint32_t kDecisionBytes = 24;
-  // The path: +1 pushes one node, -k backtracks k levels.
-  std::array<std::int8_t, 4096> path;
-  std::uint32_t random = 12345;
-  for (std::size_t k = 0; k < path.size(); ++k) {
-    random = random * 1664525u + 1013904223u;
-    path[k] = static_cast<std::int8_t>(
-        (random >> 28) < 10 ? 1 : -1 - static_cast<int>((random >> 20) & 7));
+class DecisionStack {
+ public:
+  DecisionStack() {
+    // The path: +1 pushes one node, -k backtracks k levels.
+    std::uint32_t random = 12345;
+    for (std::size_t k = 0; k < path_.size(); ++k) {
+      random = random * 1664525u + 1013904223u;
+      path_[k] = static_cast<std::int8_t>(
+          (random >> 28) < 10 ? 1 : -1 - static_cast<int>((random >> 20) & 7));
+    }
   }
-  std::array<void*, kDepth + 1> stack;
-  int depth = 0;
-  std::size_t step = 0;
-  std::int64_t ops = 0;
-  auto walk = [&]() {
+  ~DecisionStack() {
+    while (depth_ > 0) Side::release(stack_[--depth_], kDecisionBytes);
+  }
+  DecisionStack(const DecisionStack&) = delete;
+  DecisionStack& operator=(const DecisionStack&) = delete;
+
+  std::int64_t step() {
     // The path's moves, kept between depth 0 and kDepth.
-    int move = path[step];
-    step = (step + 1) & (path.size() - 1);
-    if (move > 0 && depth == kDepth) move = -1;
-    if (move < 0 && depth + move < 0) move = depth == 0 ? 1 : -depth;
+    int move = path_[position_];
+    position_ = (position_ + 1) & (path_.size() - 1);
+    if (move > 0 && depth_ == kDepth) move = -1;
+    if (move < 0 && depth_ + move < 0) move = depth_ == 0 ? 1 : -depth_;
     if (move > 0) {
       void* block = Side::allocate(kDecisionBytes);
       *static_cast<volatile char*>(block) = 1;
-      stack[depth++] = block;
+      stack_[depth_++] = block;
       return 1;
     }
-    for (int k = 0; k < -move; ++k) Side::release(stack[--depth], kDecisionBytes);
+    for (int k = 0; k < -move; ++k) Side::release(stack_[--depth_], kDecisionBytes);
     return -move;
-  };
-  for (int k = 0; k < 64 * kRing; ++k) walk();
+  }
+
+ private:
+  static constexpr int kDepth = 64;
+  static constexpr std::uint32_t kDecisionBytes = 24;
+  std::array<std::int8_t, 4096> path_;
+  std::array<void*, kDepth + 1> stack_;
+  int depth_ = 0;
+  std::size_t position_ = 0;
+};
+
+// Steps before the clock starts: every pool the pattern uses reaches the state the timed loop
+// keeps it in (its chunks obtained and their pages touched).
+constexpr int kWarmUpSteps = 64 * kRing;
+
+// A pattern on a fresh allocator (the benchmark's argument is its budget, 0 for none), warmed
+// up, then timed.
+template <class Side, template <class> class Pattern>
+void Measure(benchmark::State& state) {
+  MeasuredThread measured(state);
+  FreshAllocatorScope scope(static_cast<std::uint64_t>(state.range(0)));
+  Pattern<Side> pattern;
+  for (int k = 0; k < kWarmUpSteps; ++k) pattern.step();
+  std::int64_t ops = 0;
   measured.start();
-  for (auto _ : state) ops += walk();
+  for (auto _ : state) ops += pattern.step();
   measured.stop();
-  while (depth > 0) Side::release(stack[--depth], kDecisionBytes);
   state.SetItemsProcessed(ops);
+}
+
+// The same pattern for exactly `steps` steps after the same warm-up, untimed: two runs under
+// valgrind (callgrind or cachegrind) with different step counts give the instructions and the
+// simulated cache misses of one op by difference, setup and warm-up cancelling out.
+template <class Side, template <class> class Pattern>
+std::int64_t countSteps(std::uint64_t budget, std::int64_t steps) {
+  FreshAllocatorScope scope(budget);
+  Pattern<Side> pattern;
+  for (int k = 0; k < kWarmUpSteps; ++k) pattern.step();
+  std::int64_t ops = 0;
+  for (std::int64_t k = 0; k < steps; ++k) ops += pattern.step();
+  return ops;
+}
+
+// Command-line names of the sides and patterns, for --count.
+using CountFunction = std::int64_t (*)(std::uint64_t, std::int64_t);
+std::map<std::string, CountFunction>& countFunctions() {
+  static std::map<std::string, CountFunction> functions;
+  return functions;
 }
 
 template <class Side>
 void registerSide(const char* name, bool pools) {
   const std::string side(name);
   benchmark::RegisterBenchmark(("pairs48/" + side).c_str(), Pairs48<Side>)->Threads(1)->Threads(2);
-  benchmark::RegisterBenchmark(("churn/" + side).c_str(), Churn<Side>)
+  benchmark::RegisterBenchmark(("churn/" + side).c_str(), Measure<Side, ChurnRing>)
       ->Arg(0)
       ->Threads(1)
       ->Threads(2);
-  benchmark::RegisterBenchmark(("search/" + side).c_str(), SearchNodes<Side>)
+  benchmark::RegisterBenchmark(("search/" + side).c_str(), Measure<Side, DecisionStack>)
       ->Arg(0)
       ->Threads(1)
       ->Threads(2);
   if (pools) {
-    benchmark::RegisterBenchmark(("churn_budget/" + side).c_str(), Churn<Side>)
+    benchmark::RegisterBenchmark(("churn_budget/" + side).c_str(), Measure<Side, ChurnRing>)
         ->Arg(static_cast<std::int64_t>(kChurnBudget))
         ->Threads(1)
         ->Threads(2);
-    benchmark::RegisterBenchmark(("search_budget/" + side).c_str(), SearchNodes<Side>)
+    benchmark::RegisterBenchmark(("search_budget/" + side).c_str(),
+                                 Measure<Side, DecisionStack>)
         ->Arg(static_cast<std::int64_t>(kChurnBudget))
         ->Threads(1)
         ->Threads(2);
   }
+  countFunctions()["churn/" + side] = countSteps<Side, ChurnRing>;
+  countFunctions()["search/" + side] = countSteps<Side, DecisionStack>;
 }
 
 }  // namespace
@@ -242,6 +295,18 @@ int main(int argc, char** argv) {
 #ifdef VARNEL_PEER_TCMALLOC
   registerSide<TcmallocSide>("tcmalloc", false);
 #endif
+  // peer_allocators_bench --count PATTERN/SIDE BUDGET STEPS: no timing, see countSteps.
+  if (argc == 5 && std::string(argv[1]) == "--count") {
+    const auto found = countFunctions().find(argv[2]);
+    if (found == countFunctions().end()) {
+      std::fprintf(stderr, "--count: no pattern/side %s\n", argv[2]);
+      return 2;
+    }
+    const std::int64_t ops = found->second(std::strtoull(argv[3], nullptr, 10),
+                                           std::strtoll(argv[4], nullptr, 10));
+    std::printf("%s: %lld ops\n", argv[2], static_cast<long long>(ops));
+    return 0;
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
