@@ -14,6 +14,11 @@ find_program(CMAKE_RC_COMPILER NAMES ${VARNEL_MINGW_TRIPLE}-windres)
 
 # Libraries, headers and packages come from the MinGW sysroot only, programs from the host.
 set(CMAKE_FIND_ROOT_PATH /usr/${VARNEL_MINGW_TRIPLE})
+# The static expat and liblzma that tools/windows-deps cross-compiles from Debian's source
+# packages; the windows preset names their prefix. Absent, the XCSP3 reader is left out (AUTO).
+if(VARNEL_WINDOWS_DEPS)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VARNEL_WINDOWS_DEPS})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
