@@ -535,6 +535,7 @@ int checkXcsp3(int count) {
     const auto seed = static_cast<std::uint32_t>(k);
     const varnel::xcsp3gen::GeneratedXcsp3 generated = varnel::xcsp3gen::generateXcsp3(seed);
     const auto fault = [&](const std::string& what) {
+      std::fflush(stdout);
       std::fprintf(stderr, "gecode_solve: generated document %u: %s\n%s", seed, what.c_str(),
                    generated.xml.c_str());
       return 1;

@@ -97,6 +97,7 @@ struct Node {
   std::string op;
   std::int64_t value = 0;
   std::vector<Node> operands;
+  bool spaced = false;  // printed with a blank after each comma
 };
 
 // The value of `node` with slot i at slots[i]; nullopt where the reader disallows the row (a
@@ -214,6 +215,11 @@ class Generator {
     return from[static_cast<std::size_t>(below(static_cast<std::int64_t>(from.size())))];
   }
   void note(const std::string& construct) { ++out_.constructs[construct]; }
+  // A blank between tokens: a space, now and then a line break or a tab.
+  std::string blank() {
+    const std::int64_t k = below(20);
+    return k == 0 ? "\n        " : k == 1 ? "\t" : " ";
+  }
 
   // --- Declarations ---------------------------------------------------------------------------
 
@@ -248,7 +254,7 @@ class Generator {
     if (chance(15)) tokens.push_back(pick(tokens));
     if (chance(50)) std::reverse(tokens.begin(), tokens.end());
     std::string text;
-    for (const std::string& t : tokens) text += " " + t;
+    for (const std::string& t : tokens) text += blank() + t;
     return text + " ";
   }
 
@@ -350,6 +356,7 @@ class Generator {
         chosen[k] = e.domainOf[k] < 0 && chance(45);
         any = any || chosen[k];
       }
+      if (!any && part == 0) chosen[0] = any = true;  // an array holds one domain at least
       if (!any) continue;
       const std::vector<std::int64_t> values = randomValues();
       const int d = addDomain(values);
@@ -401,7 +408,7 @@ class Generator {
   }
 
   // `copy` declared as=`original`: the same domains element by element.
-  void declareCopy(const Entity& original, const std::string& copy) {
+  void declareCopy(Entity original, const std::string& copy) {
     Entity e;
     e.name = copy;
     e.sizes = original.sizes;
@@ -438,14 +445,16 @@ class Generator {
       if (which == 3) declareSymbolic();
     }
     if (chance(60)) {
-      const auto v = std::find_if(entities_.begin(), entities_.end(),
-                                  [](const Entity& e) { return e.name == "v"; });
-      if (v != entities_.end() && chance(60)) {
-        declareCopy(*v, "w");
+      const auto named = [&](const char* name) {
+        return std::find_if(entities_.begin(), entities_.end(),
+                            [&](const Entity& e) { return e.name == name; });
+      };
+      if (named("v") != entities_.end() && chance(60)) {
+        declareCopy(*named("v"), "w");
+      } else if (chance(30)) {
+        declareCopy(*named("m"), "z");  // elements without a domain stay without one
       } else {
-        const Entity x = *std::find_if(entities_.begin(), entities_.end(),
-                                       [](const Entity& e) { return e.name == "x"; });
-        declareCopy(x, "y");
+        declareCopy(*named("x"), "y");
       }
     }
     const std::size_t n = out_.domains.size();
@@ -562,7 +571,7 @@ class Generator {
   std::string listText(const std::vector<Ref>& list) {
     std::string text;
     for (const Ref& r : list) {
-      text += " " + r.text;
+      text += blank() + r.text;
       if (!r.form.empty()) note("compact " + r.form);
     }
     return text + " ";
@@ -650,6 +659,11 @@ class Generator {
         if (row[i] == kStar) note("* in a tuple");
       }
       text += chance(20) ? ")\n" : ")";
+      if (chance(4)) {
+        // Expat hands the text on either side of a comment as two pieces.
+        text += "<!-- a comment between tuples -->";
+        note("comment inside <supports>/<conflicts>");
+      }
     }
     return text;
   }
@@ -672,7 +686,7 @@ class Generator {
       const int count = 1 + static_cast<int>(below(3));
       for (int k = 0; k < count; ++k) {
         std::int64_t lo = pick(values), hi = lo;
-        if (!symbolicTerm(terms[0]) && chance(40)) hi = lo + below(3);
+        if (!symbolicTerm(terms[0]) && chance(60)) hi = lo + 1 + below(2);
         ranges.emplace_back(lo, hi);
         text += " " + entryText(terms, 0, lo) + (hi > lo ? ".." + std::to_string(hi) : "");
       }
@@ -714,6 +728,7 @@ class Generator {
     n.kind = Node::kOperator;
     n.op = op;
     n.operands = std::move(operands);
+    n.spaced = chance(15);
     return n;
   }
 
@@ -722,18 +737,26 @@ class Generator {
   Node integer(int depth, int slots) {
     if (depth == 0 || chance(20)) return leaf(slots);
     const auto sub = [&] { return integer(depth - 1, slots); };
+    const auto some = [&](int least) {  // `least` to 3 operands
+      std::vector<Node> operands;
+      const int count = least + static_cast<int>(below(4 - least));
+      for (int k = 0; k < count; ++k) operands.push_back(sub());
+      return operands;
+    };
     switch (below(15)) {
       case 0: return call("neg", {sub()});
       case 1: return call("abs", {sub()});
       case 2: return chance(50) ? call("add", {sub(), sub()}) : call("add", {sub(), sub(), sub()});
       case 3: return call("sub", {sub(), sub()});
-      case 4: return call("mul", {sub(), sub()});
+      case 4:
+        return chance(70) ? call("mul", {sub(), sub()})
+                          : call("mul", {leaf(slots), leaf(slots), leaf(slots)});
       case 5: return call("div", {sub(), sub()});
       case 6: return call("mod", {sub(), sub()});
       case 7: return call("sqr", {leaf(slots)});
       case 8: return call("pow", {leaf(slots), leaf(slots)});
-      case 9: return call("min", {sub(), sub()});
-      case 10: return call("max", {sub(), sub(), sub()});
+      case 9: return call("min", some(1));
+      case 10: return call("max", some(1));
       case 11: return call("dist", {sub(), sub()});
       case 12: return call("if", {boolean(0, slots), sub(), sub()});
       case 13: return boolean(0, slots);  // a Boolean is the integer 0 or 1
@@ -759,12 +782,18 @@ class Generator {
       return call(op, {integer(1, slots), integer(1, slots)});
     }
     const auto sub = [&] { return boolean(depth - 1, slots); };
+    const auto some = [&](int least) {  // `least` to 3 operands
+      std::vector<Node> operands;
+      const int count = least + static_cast<int>(below(4 - least));
+      for (int k = 0; k < count; ++k) operands.push_back(sub());
+      return operands;
+    };
     switch (below(11)) {
       case 0: return call("not", {sub()});
-      case 1: return call("and", {sub(), sub()});
-      case 2: return chance(50) ? call("or", {sub(), sub()}) : call("or", {sub(), sub(), sub()});
-      case 3: return call("xor", {sub(), sub()});
-      case 4: return call("iff", {sub(), sub()});
+      case 1: return call("and", some(1));
+      case 2: return call("or", some(1));
+      case 3: return call("xor", some(1));
+      case 4: return call("iff", some(2));
       case 5: return call("imp", {sub(), sub()});
       case 6:
       case 7: {
@@ -777,7 +806,9 @@ class Generator {
         }
         return call(chance(60) ? "in" : "notin", {integer(2, slots), set});
       }
-      case 8: return call(chance(50) ? "eq" : "ne", {integer(2, slots), integer(2, slots)});
+      case 8:
+        return chance(50) ? call("eq", {integer(2, slots), integer(2, slots), integer(1, slots)})
+                          : call("ne", {integer(2, slots), integer(2, slots)});
       case 9: return call(comparisons[below(4)], {integer(2, slots), integer(2, slots)});
       default: return integer(1, slots);  // any non-zero integer is true
     }
@@ -792,7 +823,7 @@ class Generator {
     }
     std::string text = n.op + "(";
     for (std::size_t k = 0; k < n.operands.size(); ++k) {
-      text += (k > 0 ? "," : "") + print(n.operands[k], slotText);
+      text += (k == 0 ? "" : n.spaced ? ", " : ",") + print(n.operands[k], slotText);
     }
     return text + ")";
   }
@@ -1001,6 +1032,11 @@ class Generator {
   // A <group>: an extension over %0 %1 (or %1 %0, or %0 %...), an intension over %0 %1 ..., or
   // an allDifferent over %...; then 2 to 4 <args>, each its own constraint.
   void group(const std::string& indent) {
+    std::vector<std::int64_t> symbolic;
+    for (std::size_t x = 0; x < symbolic_.size(); ++x) {
+      if (symbolic_[x]) symbolic.push_back(static_cast<std::int64_t>(x));
+    }
+    if (!symbolic.empty() && chance(15)) return symbolicGroup(indent, symbolic);
     const std::int64_t kind = below(3);
     const int arity = kind == 2 ? 0 : 2 + static_cast<int>(below(2));
     std::vector<std::vector<Ref>> args;
@@ -1080,6 +1116,31 @@ class Generator {
     xml_ += indent + "<group>\n" + indent + "  " + body + "\n";
     for (const auto& a : args) xml_ += indent + "  <args>" + listText(a) + "</args>\n";
     xml_ += indent + "</group>\n";
+  }
+
+  // A group comparing symbolic variables with symbols (constants in <args>) or one another.
+  void symbolicGroup(const std::string& indent, const std::vector<std::int64_t>& symbolic) {
+    const bool equal = chance(40);
+    xml_ += indent + "<group>\n" + indent + (equal ? "  <intension> eq(%0,%1) </intension>\n"
+                                                    : "  <intension> ne(%1,%0) </intension>\n");
+    const int count = 1 + static_cast<int>(below(2));
+    for (int k = 0; k < count; ++k) {
+      const Term a{true, pick(symbolic)};
+      Term b{true, pick(symbolic)};
+      if (b.value == a.value || chance(60)) {
+        b = {false, pick(out_.domains[static_cast<std::size_t>(a.value)])};
+        note("symbol in <args>");
+      }
+      xml_ += indent + "  <args> " + out_.names[static_cast<std::size_t>(a.value)] + " " +
+              (b.variable ? out_.names[static_cast<std::size_t>(b.value)]
+                          : symbols_[static_cast<std::size_t>(b.value)]) +
+              " </args>\n";
+      meaning("group over symbols", [a, b, equal](const Assignment& v) {
+        return (a.of(v) == b.of(v)) == equal;
+      });
+    }
+    xml_ += indent + "</group>\n";
+    note("<group>");
   }
 
   std::uint64_t state_;
