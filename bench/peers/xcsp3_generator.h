@@ -669,7 +669,7 @@ class Generator {
   }
 
   void extension(const std::string& indent) {
-    const bool unary = chance(25);
+    const bool unary = chance(30);
     const std::vector<Ref> list = pickList(unary ? 1 : 2 + static_cast<int>(below(2)), true,
                                            !unary && chance(15), false);
     if (list.empty()) return;
@@ -678,7 +678,7 @@ class Generator {
     const std::string tag = conflicts ? "conflicts" : "supports";
     note("<" + tag + ">");
     xml_ += indent + "<extension><list>" + listText(list) + "</list><" + tag + ">";
-    if (unary && chance(65)) {
+    if (unary && chance(55)) {
       // The unary form: values and ranges a..b (symbols one by one).
       const std::vector<std::int64_t> values = columnValues(terms[0]);
       std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
@@ -767,6 +767,7 @@ class Generator {
   Node boolean(int depth, int slots) {
     const char* comparisons[] = {"lt", "le", "ge", "gt", "ne", "eq"};
     if (depth == 0) {
+      if (chance(25)) return integer(1, slots);  // any non-zero integer is true
       const std::string op = comparisons[below(6)];
       if (symbolSlot_ >= 0 && chance(20)) {
         // The symbolic variable against a symbol written by name.
