@@ -17,6 +17,10 @@
 //       and its parallel search on 1 to 4 workers, then the same instances turned into conflicts,
 //       short tuples and allDifferent (--alldiff fc against distinct by value, gac against
 //       distinct by domain); exits 1 at the first disagreement
+//   gecode_solve --check-xcsp3 [documents]   generated XCSP3 documents (xcsp3_generator.h, 200
+//       by default) read by varnel's reader, written as text and read back, counted by brute
+//       force over the generator's meaning and over the file's constraints, and searched by
+//       varnel and Gecode as in --check's mixed instances; exits 1 at the first disagreement
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -675,7 +679,8 @@ int main(int argc, char** argv) {
   }
   if (o.help) {
     std::cout
-        << "gecode_solve takes varnel-solve's instance and search options, or --check [N];\n"
+        << "gecode_solve takes varnel-solve's instance and search options, or --check [N], or\n"
+           "--check-xcsp3 [N];\n"
            "--strategy size-min|afc|chb|action (value min) and --restarts luby|geometric\n"
            "[--restart-base N] (Gecode's restart-based search with nogoods) choose its search\n";
     return 0;

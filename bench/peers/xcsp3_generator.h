@@ -103,8 +103,8 @@ struct Node {
 // The value of `node` with slot i at slots[i]; nullopt where the reader disallows the row (a
 // division or modulo by zero, a negative exponent). Every operand is evaluated, as the reader's
 // postfix program does, so an undefined operand undefines `if` and `or` too. Magnitudes stay
-// below 2^50 by construction (pow's base is a leaf, its exponent at most 6; products of depth
-// two), so the 64-bit overflow rule never applies.
+// below 2^50 by construction (values from -2 to 8; pow and sqr over leaves only, so at most
+// 2^24; arithmetic two levels deep), so the 64-bit overflow rule never applies.
 inline std::optional<std::int64_t> evaluate(const Node& node,
                                             const std::vector<std::int64_t>& slots) {
   switch (node.kind) {
@@ -768,6 +768,7 @@ class Generator {
     const char* comparisons[] = {"lt", "le", "ge", "gt", "ne", "eq"};
     if (depth == 0) {
       if (chance(25)) return integer(1, slots);  // any non-zero integer is true
+      if (chance(10)) return call("eq", {integer(1, slots), integer(1, slots), integer(1, slots)});
       const std::string op = comparisons[below(6)];
       if (symbolSlot_ >= 0 && chance(20)) {
         // The symbolic variable against a symbol written by name.
