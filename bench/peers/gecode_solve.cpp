@@ -26,9 +26,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <gecode/int.hh>
 #include <gecode/search.hh>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -43,9 +43,9 @@
 #include "varnel/search/model/instance_io.h"
 #include "varnel/search/model/rb_instance.h"
 #include "varnel/search/model/xcsp3_reader.h"
-#include "xcsp3_generator.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/tuple_table.h"
+#include "xcsp3_generator.h"
 
 namespace {
 
@@ -588,19 +588,18 @@ int checkXcsp3(int count) {
     std::printf(
         "xcsp3 seed=%u variables=%d constraints=%d assignments=%llu: solutions %llu/%llu/%llu "
         "(generator/file's constraints/search on the XML's instance)\n",
-        seed, read.instance->varCount(), read.instance->constraintCount(), u(assignments),
-        u(meant), u(byFile), u(fromXml.solutions));
+        seed, read.instance->varCount(), read.instance->constraintCount(), u(assignments), u(meant),
+        u(byFile), u(fromXml.solutions));
     std::uint64_t solutions = 0;
-    const bool agree =
-        firstDifference.empty() && meant == byFile && fromXml.solutions == meant &&
-        agreeWithGecode(
-            *back.instance, seed, "xcsp3",
-            [&](const std::vector<std::int64_t>& values) {
-              return read.model->firstViolatedLine(values.data()) == 0 &&
-                     generated.firstViolated(values) < 0;
-            },
-            &compared, &solutions) &&
-        solutions == meant;
+    const bool agree = firstDifference.empty() && meant == byFile && fromXml.solutions == meant &&
+                       agreeWithGecode(
+                           *back.instance, seed, "xcsp3",
+                           [&](const std::vector<std::int64_t>& values) {
+                             return read.model->firstViolatedLine(values.data()) == 0 &&
+                                    generated.firstViolated(values) < 0;
+                           },
+                           &compared, &solutions) &&
+                       solutions == meant;
     // The text instance is the XML's one: the same tree node for node.
     auto* backMasks = varnel::newPooled<varnel::InstanceSupportMasks>(*back.instance);
     const Counts fromText = solveWithVarnel(*back.instance, backMasks, true, 0, originalTree());
@@ -609,9 +608,8 @@ int checkXcsp3(int count) {
     varnel::deletePooled(back.instance);
     varnel::deletePooled(read.instance);
     if (!agree || !sameTree) {
-      return fault(firstDifference.empty()
-                       ? std::string("the counts differ (lines above)")
-                       : firstDifference);
+      return fault(firstDifference.empty() ? std::string("the counts differ (lines above)")
+                                           : firstDifference);
     }
     satisfiable += meant > 0;
     for (const auto& [name, times] : generated.constructs) constructs[name] += times > 0;

@@ -27,7 +27,7 @@ struct Meaning {
 struct GeneratedXcsp3 {
   std::string xml;
   std::vector<std::vector<std::int64_t>> domains;  // declared values, increasing (symbols: numbers)
-  std::vector<std::string> names;                   // each variable as the file names it
+  std::vector<std::string> names;                  // each variable as the file names it
   std::vector<Meaning> constraints;
   std::map<std::string, int> constructs;  // what the document uses, with how often
 
@@ -197,9 +197,9 @@ class Generator {
  private:
   struct Entity {
     std::string name;
-    std::vector<int> sizes;         // empty for a single variable
-    std::vector<int> varOf;         // element (row-major) -> variable, or -1: no domain
-    std::vector<int> domainOf;      // element -> index into domains_, or -1
+    std::vector<int> sizes;     // empty for a single variable
+    std::vector<int> varOf;     // element (row-major) -> variable, or -1: no domain
+    std::vector<int> domainOf;  // element -> index into domains_, or -1
     bool symbolic = false;
   };
 
@@ -208,7 +208,9 @@ class Generator {
     state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
     return state_ >> 33;
   }
-  std::int64_t below(std::int64_t n) { return static_cast<std::int64_t>(next() % std::uint64_t(n)); }
+  std::int64_t below(std::int64_t n) {
+    return static_cast<std::int64_t>(next() % std::uint64_t(n));
+  }
   bool chance(int percent) { return below(100) < percent; }
   template <class T>
   const T& pick(const std::vector<T>& from) {
@@ -363,8 +365,8 @@ class Generator {
       for (std::size_t k = 0; k < chosen.size(); ++k) {
         if (chosen[k]) e.domainOf[k] = d;
       }
-      xml_ += "      <domain for=\"" + forText(e, chosen) + "\">" + domainText(values) +
-              "</domain>\n";
+      xml_ +=
+          "      <domain for=\"" + forText(e, chosen) + "\">" + domainText(values) + "</domain>\n";
       note("<domain for>");
     }
     if (holes) {
@@ -415,10 +417,9 @@ class Generator {
     e.domainOf = original.domainOf;
     std::string size;
     for (const int s : e.sizes) size += "[" + std::to_string(s) + "]";
-    xml_ += e.sizes.empty()
-                ? "    <var id=\"" + copy + "\" as=\"" + original.name + "\"/>\n"
-                : "    <array id=\"" + copy + "\" as=\"" + original.name + "\" size=\"" + size +
-                      "\"/>\n";
+    xml_ += e.sizes.empty() ? "    <var id=\"" + copy + "\" as=\"" + original.name + "\"/>\n"
+                            : "    <array id=\"" + copy + "\" as=\"" + original.name +
+                                  "\" size=\"" + size + "\"/>\n";
     note("as=");
     number(e);
   }
@@ -432,7 +433,7 @@ class Generator {
     domains_.clear();
     symbols_.clear();
     symbolic_.clear();
-    std::vector<int> order = {0, 1};  // x, m
+    std::vector<int> order = {0, 1};     // x, m
     if (chance(70)) order.push_back(2);  // v
     if (chance(60)) order.push_back(3);  // s
     for (std::size_t k = order.size(); k > 1; --k) {
@@ -440,7 +441,8 @@ class Generator {
     }
     for (const int which : order) {
       if (which == 0) declareArray("x", {2 + static_cast<int>(below(3))});
-      if (which == 1) declareArray("m", {2 + static_cast<int>(below(2)), 2 + static_cast<int>(below(2))});
+      if (which == 1)
+        declareArray("m", {2 + static_cast<int>(below(2)), 2 + static_cast<int>(below(2))});
       if (which == 2) declareArray("v", {});
       if (which == 3) declareSymbolic();
     }
@@ -585,8 +587,8 @@ class Generator {
   // --- Constraints ----------------------------------------------------------------------------
 
   void meaning(const std::string& what, std::function<bool(const Assignment&)> holds) {
-    out_.constraints.push_back({what + " #" + std::to_string(out_.constraints.size()),
-                                std::move(holds)});
+    out_.constraints.push_back(
+        {what + " #" + std::to_string(out_.constraints.size()), std::move(holds)});
   }
 
   // One constraint, group or block (blocks nest while `depth` > 0).
@@ -670,8 +672,8 @@ class Generator {
 
   void extension(const std::string& indent) {
     const bool unary = chance(30);
-    const std::vector<Ref> list = pickList(unary ? 1 : 2 + static_cast<int>(below(2)), true,
-                                           !unary && chance(15), false);
+    const std::vector<Ref> list =
+        pickList(unary ? 1 : 2 + static_cast<int>(below(2)), true, !unary && chance(15), false);
     if (list.empty()) return;
     const std::vector<Term> terms = termsOf(list);
     const bool conflicts = chance(35);
@@ -694,9 +696,8 @@ class Generator {
       note("unary form");
       meaning("unary " + tag, [ranges, terms, conflicts](const Assignment& a) {
         const std::int64_t v = terms[0].of(a);
-        const bool in = std::any_of(ranges.begin(), ranges.end(), [&](const auto& r) {
-          return r.first <= v && v <= r.second;
-        });
+        const bool in = std::any_of(ranges.begin(), ranges.end(),
+                                    [&](const auto& r) { return r.first <= v && v <= r.second; });
         return in != conflicts;
       });
       return;
@@ -744,23 +745,37 @@ class Generator {
       return operands;
     };
     switch (below(15)) {
-      case 0: return call("neg", {sub()});
-      case 1: return call("abs", {sub()});
-      case 2: return chance(50) ? call("add", {sub(), sub()}) : call("add", {sub(), sub(), sub()});
-      case 3: return call("sub", {sub(), sub()});
+      case 0:
+        return call("neg", {sub()});
+      case 1:
+        return call("abs", {sub()});
+      case 2:
+        return chance(50) ? call("add", {sub(), sub()}) : call("add", {sub(), sub(), sub()});
+      case 3:
+        return call("sub", {sub(), sub()});
       case 4:
         return chance(70) ? call("mul", {sub(), sub()})
                           : call("mul", {leaf(slots), leaf(slots), leaf(slots)});
-      case 5: return call("div", {sub(), sub()});
-      case 6: return call("mod", {sub(), sub()});
-      case 7: return call("sqr", {leaf(slots)});
-      case 8: return call("pow", {leaf(slots), leaf(slots)});
-      case 9: return call("min", some(1));
-      case 10: return call("max", some(1));
-      case 11: return call("dist", {sub(), sub()});
-      case 12: return call("if", {boolean(0, slots), sub(), sub()});
-      case 13: return boolean(0, slots);  // a Boolean is the integer 0 or 1
-      default: return leaf(slots);
+      case 5:
+        return call("div", {sub(), sub()});
+      case 6:
+        return call("mod", {sub(), sub()});
+      case 7:
+        return call("sqr", {leaf(slots)});
+      case 8:
+        return call("pow", {leaf(slots), leaf(slots)});
+      case 9:
+        return call("min", some(1));
+      case 10:
+        return call("max", some(1));
+      case 11:
+        return call("dist", {sub(), sub()});
+      case 12:
+        return call("if", {boolean(0, slots), sub(), sub()});
+      case 13:
+        return boolean(0, slots);  // a Boolean is the integer 0 or 1
+      default:
+        return leaf(slots);
     }
   }
 
@@ -791,12 +806,18 @@ class Generator {
       return operands;
     };
     switch (below(11)) {
-      case 0: return call("not", {sub()});
-      case 1: return call("and", some(1));
-      case 2: return call("or", some(1));
-      case 3: return call("xor", some(1));
-      case 4: return call("iff", some(2));
-      case 5: return call("imp", {sub(), sub()});
+      case 0:
+        return call("not", {sub()});
+      case 1:
+        return call("and", some(1));
+      case 2:
+        return call("or", some(1));
+      case 3:
+        return call("xor", some(1));
+      case 4:
+        return call("iff", some(2));
+      case 5:
+        return call("imp", {sub(), sub()});
       case 6:
       case 7: {
         Node set = call("set", {});
@@ -811,17 +832,23 @@ class Generator {
       case 8:
         return chance(50) ? call("eq", {integer(2, slots), integer(2, slots), integer(1, slots)})
                           : call("ne", {integer(2, slots), integer(2, slots)});
-      case 9: return call(comparisons[below(4)], {integer(2, slots), integer(2, slots)});
-      default: return integer(1, slots);  // any non-zero integer is true
+      case 9:
+        return call(comparisons[below(4)], {integer(2, slots), integer(2, slots)});
+      default:
+        return integer(1, slots);  // any non-zero integer is true
     }
   }
 
   std::string print(const Node& n, const std::vector<std::string>& slotText) const {
     switch (n.kind) {
-      case Node::kConstant: return std::to_string(n.value);
-      case Node::kSymbol: return symbols_[static_cast<std::size_t>(n.value)];
-      case Node::kSlot: return slotText[static_cast<std::size_t>(n.value)];
-      case Node::kOperator: break;
+      case Node::kConstant:
+        return std::to_string(n.value);
+      case Node::kSymbol:
+        return symbols_[static_cast<std::size_t>(n.value)];
+      case Node::kSlot:
+        return slotText[static_cast<std::size_t>(n.value)];
+      case Node::kOperator:
+        break;
     }
     std::string text = n.op + "(";
     for (std::size_t k = 0; k < n.operands.size(); ++k) {
@@ -893,9 +920,8 @@ class Generator {
     xml_ += indent + (function ? "<intension><function> " + text + " </function></intension>\n"
                                : "<intension> " + text + " </intension>\n");
     note(function ? "<intension><function>" : "<intension>");
-    meaning("intension", [root, terms](const Assignment& a) {
-      return expressionHolds(root, terms, a);
-    });
+    meaning("intension",
+            [root, terms](const Assignment& a) { return expressionHolds(root, terms, a); });
   }
 
   // Makes the symbolic variable, if any, one more slot of an intension (compared with symbols).
@@ -928,9 +954,9 @@ class Generator {
     if (form == 0 || form == 1) {
       const std::vector<Ref> list = pickList(2 + static_cast<int>(below(2)), false, false, false);
       if (list.empty()) return;
-      xml_ += indent + (form == 0 ? "<allDifferent>" + listText(list) + "</allDifferent>\n"
-                                  : "<allDifferent><list>" + listText(list) +
-                                        "</list></allDifferent>\n");
+      xml_ += indent + (form == 0
+                            ? "<allDifferent>" + listText(list) + "</allDifferent>\n"
+                            : "<allDifferent><list>" + listText(list) + "</list></allDifferent>\n");
       note("<allDifferent> list");
       const std::vector<Term> terms = termsOf(list);
       meaning("allDifferent", [terms](const Assignment& a) { return allDifferentHolds(terms, a); });
@@ -974,7 +1000,8 @@ class Generator {
       const int r = corner ? 2 : m.sizes[0], c = corner ? 2 : m.sizes[1];
       for (int i = 0; i < r; ++i) {
         rows.emplace_back();
-        for (int j = 0; j < c; ++j) rows.back().push_back({true, m.varOf[std::size_t(i * m.sizes[1] + j)]});
+        for (int j = 0; j < c; ++j)
+          rows.back().push_back({true, m.varOf[std::size_t(i * m.sizes[1] + j)]});
       }
       text = corner ? " m[0..1][0..1] " : " m[][] ";
       note(corner ? "<matrix> m[a..b][c..d]" : "<matrix> m[][]");
@@ -1101,9 +1128,8 @@ class Generator {
       note("<intension>");
       for (const auto& a : args) {
         const std::vector<Term> terms = termsOf(a);
-        meaning("group intension", [root, terms](const Assignment& v) {
-          return expressionHolds(root, terms, v);
-        });
+        meaning("group intension",
+                [root, terms](const Assignment& v) { return expressionHolds(root, terms, v); });
       }
     } else {
       body = "<allDifferent> %... </allDifferent>";
@@ -1123,8 +1149,9 @@ class Generator {
   // A group comparing symbolic variables with symbols (constants in <args>) or one another.
   void symbolicGroup(const std::string& indent, const std::vector<std::int64_t>& symbolic) {
     const bool equal = chance(40);
-    xml_ += indent + "<group>\n" + indent + (equal ? "  <intension> eq(%0,%1) </intension>\n"
-                                                    : "  <intension> ne(%1,%0) </intension>\n");
+    xml_ += indent + "<group>\n" + indent +
+            (equal ? "  <intension> eq(%0,%1) </intension>\n"
+                   : "  <intension> ne(%1,%0) </intension>\n");
     const int count = 1 + static_cast<int>(below(2));
     for (int k = 0; k < count; ++k) {
       const Term a{true, pick(symbolic)};
@@ -1137,9 +1164,8 @@ class Generator {
               (b.variable ? out_.names[static_cast<std::size_t>(b.value)]
                           : symbols_[static_cast<std::size_t>(b.value)]) +
               " </args>\n";
-      meaning("group over symbols", [a, b, equal](const Assignment& v) {
-        return (a.of(v) == b.of(v)) == equal;
-      });
+      meaning("group over symbols",
+              [a, b, equal](const Assignment& v) { return (a.of(v) == b.of(v)) == equal; });
     }
     xml_ += indent + "</group>\n";
     note("<group>");
