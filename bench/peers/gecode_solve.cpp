@@ -17,14 +17,20 @@
 //       and its parallel search on 1 to 4 workers, then the same instances turned into conflicts,
 //       short tuples and allDifferent (--alldiff fc against distinct by value, gac against
 //       distinct by domain); exits 1 at the first disagreement
+//   gecode_solve --check-xcsp3 [documents]   generated XCSP3 documents (xcsp3_generator.h, 200
+//       by default) read by varnel's reader, written as text and read back, counted by brute
+//       force over the generator's meaning and over the file's constraints, and searched by
+//       varnel and Gecode as in --check's mixed instances; exits 1 at the first disagreement
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <gecode/int.hh>
 #include <gecode/search.hh>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,8 +42,10 @@
 #include "varnel/search/dfs.h"
 #include "varnel/search/model/instance_io.h"
 #include "varnel/search/model/rb_instance.h"
+#include "varnel/search/model/xcsp3_reader.h"
 #include "varnel/table/next_random.h"
 #include "varnel/table/tuple_table.h"
+#include "xcsp3_generator.h"
 
 namespace {
 
@@ -70,6 +78,8 @@ void postAllDifferent(Gecode::Space& home, const CspInstance& instance, std::int
                       const Gecode::IntVarArgs& vars, Gecode::IntPropLevel level) {
   const std::int32_t lists = instance.listLength(c) == 1 ? 1 : instance.listCount(c);
   if (lists == 1) {
+    // distinct refuses a variable named twice: such a list can never hold (varnel fails it).
+    if (Gecode::same(vars)) return home.fail();
     Gecode::distinct(home, vars, level);
     return;
   }
@@ -352,10 +362,13 @@ CspInstance* mixedVariant(const CspInstance& base, std::uint32_t seed) {
 }
 
 // Varnel with Compact-Table and each allDifferent level against Gecode with distinct at the
-// matching level, on the mixed variant of `base`: false at the first disagreement.
-bool checkMixed(const CspInstance& base, std::uint32_t seed, int* compared) {
-  CspInstance* instance = mixedVariant(base, seed);
-  auto* masks = varnel::newPooled<varnel::InstanceSupportMasks>(*instance);
+// matching level, all solutions and the first, one line each starting with `label`: false at
+// the first disagreement, or when a first solution varnel reports fails `accepted`. The
+// all-solutions count goes to *solutions.
+bool agreeWithGecode(const CspInstance& instance, std::uint32_t seed, const char* label,
+                     const std::function<bool(const std::vector<std::int64_t>&)>& accepted,
+                     int* compared, std::uint64_t* solutions) {
+  auto* masks = varnel::newPooled<varnel::InstanceSupportMasks>(instance);
   bool agree = true;
   const struct {
     varnel::AllDifferentLevel ours;
@@ -365,27 +378,39 @@ bool checkMixed(const CspInstance& base, std::uint32_t seed, int* compared) {
                 {varnel::AllDifferentLevel::kMatching, Gecode::IPL_DOM, "gac"}};
   for (const auto& level : levels) {
     for (const bool all : {true, false}) {
-      const Counts ours = solveWithVarnel(*instance, masks, all, 0, originalTree(), level.ours);
-      const Counts theirs = solveWithGecode(*instance, all, 0, 1, level.theirs);
+      const Counts ours = solveWithVarnel(instance, masks, all, 0, originalTree(), level.ours);
+      const Counts theirs = solveWithGecode(instance, all, 0, 1, level.theirs);
       const Counts split =
-          solveWithVarnel(*instance, masks, all, 1 + (seed % 4), originalTree(), level.ours);
+          solveWithVarnel(instance, masks, all, 1 + (seed % 4), originalTree(), level.ours);
       auto u = [](std::uint64_t n) { return static_cast<unsigned long long>(n); };
       std::printf(
-          "  mixed --alldiff %s %s: solutions %llu/%llu failures %llu/%llu nodes %llu/%llu "
+          "  %s --alldiff %s %s: solutions %llu/%llu failures %llu/%llu nodes %llu/%llu "
           "(ct/gecode), %u workers: solutions %llu\n",
-          level.name, all ? "all" : "first", u(ours.solutions), u(theirs.solutions),
+          label, level.name, all ? "all" : "first", u(ours.solutions), u(theirs.solutions),
           u(ours.failures), u(theirs.failures), u(ours.nodes), u(theirs.nodes), 1 + (seed % 4),
           u(split.solutions));
       const bool rootFailed = ours.nodes == 1 && ours.failures == 1 && theirs.nodes == 0;
       agree = agree && ours.solutions == theirs.solutions && ours.failures == theirs.failures &&
               (ours.nodes == theirs.nodes || rootFailed) && split.solutions == ours.solutions;
-      if (!all && ours.solutions > 0) {
-        agree = agree && instance->firstViolatedConstraint(ours.solution.data()) < 0;
-      }
+      if (!all && ours.solutions > 0) agree = agree && accepted(ours.solution);
+      if (all) *solutions = ours.solutions;
       ++*compared;
     }
   }
   varnel::deletePooled(masks);
+  return agree;
+}
+
+// The mixed variant of `base` through agreeWithGecode.
+bool checkMixed(const CspInstance& base, std::uint32_t seed, int* compared) {
+  CspInstance* instance = mixedVariant(base, seed);
+  std::uint64_t solutions = 0;
+  const bool agree = agreeWithGecode(
+      *instance, seed, "mixed",
+      [&](const std::vector<std::int64_t>& values) {
+        return instance->firstViolatedConstraint(values.data()) < 0;
+      },
+      compared, &solutions);
   varnel::deletePooled(instance);
   return agree;
 }
@@ -495,9 +520,119 @@ int check(int perSize) {
   return 0;
 }
 
+// --check-xcsp3: `count` generated XCSP3 documents (xcsp3_generator.h), each read by varnel's
+// reader, written as text and read back, then counted four ways that must agree: by brute
+// force over the generator's own meaning and over the file's constraints the reader keeps
+// (firstViolatedLine), by varnel's search on the instance read from the XML and on the one read
+// back from text (the same tree, node for node), and by Gecode on the text (node for node, as
+// checkMixed). A first solution must satisfy the file and the generator.
+int checkXcsp3(int count) {
+  if (!varnel::xcsp3Available()) {
+    std::printf("skipped: this build reads no XCSP3 (built without expat and liblzma)\n");
+    return 0;
+  }
+  auto u = [](std::uint64_t n) { return static_cast<unsigned long long>(n); };
+  std::map<std::string, int> constructs;
+  int compared = 0, satisfiable = 0;
+  std::uint64_t dropped = 0;
+  for (int k = 1; k <= count; ++k) {
+    const auto seed = static_cast<std::uint32_t>(k);
+    const varnel::xcsp3gen::GeneratedXcsp3 generated = varnel::xcsp3gen::generateXcsp3(seed);
+    const auto fault = [&](const std::string& what) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "gecode_solve: generated document %u: %s\n%s", seed, what.c_str(),
+                   generated.xml.c_str());
+      return 1;
+    };
+    std::istringstream xml(generated.xml);
+    varnel::Xcsp3ReadResult read = varnel::readXcsp3(xml, varnel::Xcsp3ReadOptions());
+    if (read.instance == nullptr) {
+      return fault("refused at line " + std::to_string(read.line) + ": " + read.error);
+    }
+    dropped += static_cast<std::uint64_t>(read.droppedTuples);
+    std::ostringstream written;
+    varnel::writeInstance(written, *read.instance, "generated XCSP3 document");
+    std::istringstream text(written.str());
+    varnel::InstanceReadResult back = varnel::readInstance(text);
+    if (back.instance == nullptr) {
+      varnel::deletePooled(read.instance);
+      return fault("its text does not read back: line " + std::to_string(back.line) + ": " +
+                   back.error + "\n" + written.str());
+    }
+    // Brute force: the generator's meaning against the file's constraints, assignment by
+    // assignment over the declared domains.
+    std::uint64_t meant = 0, byFile = 0, assignments = 0;
+    std::string firstDifference;
+    generated.forEachAssignment([&](const varnel::xcsp3gen::Assignment& values) {
+      const int violated = generated.firstViolated(values);
+      const std::int64_t line = read.model->firstViolatedLine(values.data());
+      ++assignments;
+      meant += violated < 0;
+      byFile += line == 0;
+      if ((violated < 0) != (line == 0) && firstDifference.empty()) {
+        std::ostringstream why;
+        why << "the assignment";
+        for (std::size_t x = 0; x < values.size(); ++x) {
+          why << ' ' << generated.names[x] << '=' << values[x];
+        }
+        why << " is " << (violated < 0 ? "allowed" : "violated") << " by the generator"
+            << (violated < 0 ? "" : " (" + generated.constraints[std::size_t(violated)].what + ")")
+            << " but " << (line == 0 ? "allowed" : "violated at line " + std::to_string(line))
+            << " by the file's constraints as read";
+        firstDifference = why.str();
+      }
+    });
+    auto* masks = varnel::newPooled<varnel::InstanceSupportMasks>(*read.instance);
+    const Counts fromXml = solveWithVarnel(*read.instance, masks, true, 0, originalTree());
+    varnel::deletePooled(masks);
+    std::printf(
+        "xcsp3 seed=%u variables=%d constraints=%d assignments=%llu: solutions %llu/%llu/%llu "
+        "(generator/file's constraints/search on the XML's instance)\n",
+        seed, read.instance->varCount(), read.instance->constraintCount(), u(assignments), u(meant),
+        u(byFile), u(fromXml.solutions));
+    std::uint64_t solutions = 0;
+    const bool agree = firstDifference.empty() && meant == byFile && fromXml.solutions == meant &&
+                       agreeWithGecode(
+                           *back.instance, seed, "xcsp3",
+                           [&](const std::vector<std::int64_t>& values) {
+                             return read.model->firstViolatedLine(values.data()) == 0 &&
+                                    generated.firstViolated(values) < 0;
+                           },
+                           &compared, &solutions) &&
+                       solutions == meant;
+    // The text instance is the XML's one: the same tree node for node.
+    auto* backMasks = varnel::newPooled<varnel::InstanceSupportMasks>(*back.instance);
+    const Counts fromText = solveWithVarnel(*back.instance, backMasks, true, 0, originalTree());
+    varnel::deletePooled(backMasks);
+    const bool sameTree = fromText.nodes == fromXml.nodes && fromText.failures == fromXml.failures;
+    varnel::deletePooled(back.instance);
+    varnel::deletePooled(read.instance);
+    if (!agree || !sameTree) {
+      return fault(firstDifference.empty() ? std::string("the counts differ (lines above)")
+                                           : firstDifference);
+    }
+    satisfiable += meant > 0;
+    for (const auto& [name, times] : generated.constructs) constructs[name] += times > 0;
+  }
+  std::printf(
+      "xcsp3: %d generated documents (%d satisfiable, %d not), each read, written as text and "
+      "read back: the same solution counts by brute force over the generator's meaning and over "
+      "the file's own constraints, by the search on both instances (the same trees) and by "
+      "Gecode; identical counts (ct with --alldiff fc and gac, Gecode with distinct by value and "
+      "by domain) on %d searches; %llu table rows outside their domains dropped\n",
+      count, satisfiable, count - satisfiable, compared, u(dropped));
+  std::printf("documents using each construct:");
+  for (const auto& [name, documents] : constructs) std::printf(" %s: %d;", name.c_str(), documents);
+  std::printf("\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--check-xcsp3") {
+    return checkXcsp3(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 200);
+  }
   if (argc >= 2 && std::string(argv[1]) == "--check") {
     return check(argc >= 3 ? std::max(1, std::atoi(argv[2])) : 20);
   }
@@ -542,7 +677,8 @@ int main(int argc, char** argv) {
   }
   if (o.help) {
     std::cout
-        << "gecode_solve takes varnel-solve's instance and search options, or --check [N];\n"
+        << "gecode_solve takes varnel-solve's instance and search options, or --check [N], or\n"
+           "--check-xcsp3 [N];\n"
            "--strategy size-min|afc|chb|action (value min) and --restarts luby|geometric\n"
            "[--restart-base N] (Gecode's restart-based search with nogoods) choose its search\n";
     return 0;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../../bench/peers/xcsp3_generator.h"
 #include "driver/run_bench.h"
 #include "varnel/memory/pooled.h"
 #include "varnel/search/dfs.h"
@@ -178,6 +179,38 @@ TEST(Xcsp3Reader, EveryConstructMeansWhatTheFileSays) {
     if (in.onlyPositiveTables()) EXPECT_EQ(searchCount(in), meant) << c.what << ": the search";
     deletePooled(read.instance);
   }
+}
+
+// Generated documents (every construct of the subset, bench/peers/xcsp3_generator.h) read,
+// written as text and read back: the generator's own meaning, the file's constraints as the
+// model keeps them and the search over both instances count the same solutions.
+TEST(Xcsp3Reader, GeneratedDocumentsCountAlikeReadAndWrittenBack) {
+  if (!xcsp3Available()) GTEST_SKIP() << "built without expat and liblzma";
+  const std::uint32_t documents = 40;
+  std::uint32_t satisfiable = 0;
+  for (std::uint32_t seed = 1; seed <= documents; ++seed) {
+    const xcsp3gen::GeneratedXcsp3 generated = xcsp3gen::generateXcsp3(seed);
+    Xcsp3ReadResult read = readText(generated.xml);
+    ASSERT_NE(read.instance, nullptr) << seed << ": line " << read.line << ": " << read.error;
+    std::ostringstream text;
+    writeInstance(text, *read.instance, "");
+    std::istringstream in(text.str());
+    InstanceReadResult back = readInstance(in);
+    ASSERT_NE(back.instance, nullptr) << seed << ": line " << back.line << ": " << back.error;
+    std::int64_t meant = 0, byModel = 0;
+    generated.forEachAssignment([&](const xcsp3gen::Assignment& v) {
+      meant += generated.firstViolated(v) < 0;
+      byModel += read.model->firstViolatedLine(v.data()) == 0;
+    });
+    EXPECT_EQ(byModel, meant) << "seed " << seed << ": the file's constraints\n" << generated.xml;
+    EXPECT_EQ(searchCount(*read.instance), meant) << "seed " << seed << "\n" << generated.xml;
+    EXPECT_EQ(searchCount(*back.instance), meant) << "seed " << seed << ": back\n" << text.str();
+    satisfiable += meant > 0;
+    deletePooled(back.instance);
+    deletePooled(read.instance);
+  }
+  EXPECT_GT(satisfiable, 0u) << "no generated document is satisfiable";
+  EXPECT_LT(satisfiable, documents) << "every generated document is satisfiable";
 }
 
 TEST(Xcsp3Reader, NamesVariablesAndSymbolsAsTheFileDoes) {
