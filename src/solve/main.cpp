@@ -272,6 +272,8 @@ CspInstance* readXcsp3File(std::ifstream& file, const std::string& path, const S
                            std::unique_ptr<Xcsp3Model>* model) {
   Xcsp3ReadOptions options;
   options.maxIntensionTuples = o.maxIntensionTuples;
+  options.modelAllowance = static_cast<std::uint64_t>(o.maxModelMb) << 20;
+  options.compactTable = o.compactTable;
   options.check = [&](const InstanceShape& shape) { return check.refusal(shape, 0); };
   const std::int64_t start = platform::counterNow();
   Xcsp3ReadResult read = readXcsp3(file, options);

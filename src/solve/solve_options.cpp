@@ -159,6 +159,9 @@ The instance (model RB, drawn from the library's generator; the same options giv
   --max-intension-tuples N  with an XCSP3 file: an intension constraint is enumerated into a
                       table of at most N candidate tuples, 1 to 2000000000 (default 1000000);
                       beyond, the file is refused
+  --max-model-mb N    with an XCSP3 file: the model it makes may need N MiB beyond 64 bytes
+                      for each byte of its XML, 1 to 1000000 (default 32); beyond, the file
+                      is refused
   --write-instance FILE  write the instance to FILE before solving
   The six model options apply to the generated instance only: with --table or --instance
   they are refused. A file name may not be empty.
@@ -457,6 +460,9 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
     } else if (name == "--max-intension-tuples") {
       if (!integer(1, 2000000000, &n)) return false;
       o.maxIntensionTuples = n;
+    } else if (name == "--max-model-mb") {
+      if (!integer(1, 1000000, &n)) return false;
+      o.maxModelMb = n;
     } else if (name == "--instance") {
       if (!next()) return false;
       o.instanceFile = value;
@@ -495,10 +501,12 @@ bool parseSolveOptions(int argc, const char* const* argv, SolveOptions* options,
         "apply";
     return false;
   }
-  if (o.instanceFile.empty() &&
-      std::find(o.given.begin(), o.given.end(), "--max-intension-tuples") != o.given.end()) {
-    *error = "--max-intension-tuples applies to an XCSP3 file read with --instance";
-    return false;
+  for (const char* xcsp3Only : {"--max-intension-tuples", "--max-model-mb"}) {
+    if (o.instanceFile.empty() &&
+        std::find(o.given.begin(), o.given.end(), xcsp3Only) != o.given.end()) {
+      *error = std::string(xcsp3Only) + " applies to an XCSP3 file read with --instance";
+      return false;
+    }
   }
   o.rb.planted = o.planted;
   if (!o.instanceFile.empty() && o.fromTable) {

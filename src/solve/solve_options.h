@@ -38,7 +38,8 @@ struct SolveOptions {
   double progress = -1;
   bool competitionOutput = false;             // --output xcsp3: s, v and c lines only
   std::int64_t maxIntensionTuples = 1000000;  // --max-intension-tuples: XCSP3 intension bound
-  bool planted = false;                       // --planted: copied into rb.planted once parsed
+  std::int64_t maxModelMb = 32;  // --max-model-mb: what an XCSP3 file may make beyond its size
+  bool planted = false;          // --planted: copied into rb.planted once parsed
   // The branching; each unset one takes the default of the mode (defaultBranching).
   std::optional<VariableOrder> variables;    // --var
   std::optional<ValueOrder> values;          // --val

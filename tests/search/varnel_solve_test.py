@@ -215,6 +215,23 @@ with tempfile.TemporaryDirectory() as work:
                                              preset=0))
         rc, out, err = run(["--instance", bomb])
         check(rc == 2 and "decompression bomb" in err, f"a decompression bomb: {rc} {err}")
+        # Beyond its first megabyte the XML is decoded on a second thread: the answer, a
+        # refusal the parser finds while the decoder has more to give, and a truncation end as
+        # on one thread, with their lines.
+        pad = b"<!-- padding -->\n" * 150000
+        padded = data.replace(b"<constraints>", b"<constraints>\n" + pad, 1)
+        refused = padded.replace(pad, pad + b"<regular/>\n" + pad, 1)
+        line = refused[:refused.index(b"<regular/>")].count(b"\n") + 1
+        cut = lzma.compress(padded, format=lzma.FORMAT_ALONE)
+        for name, content, want in (
+                ("padded.xml.lzma", cut, "solutions: "),
+                ("refused.xml.lzma", lzma.compress(refused, format=lzma.FORMAT_ALONE),
+                 f":{line}: <regular> is not supported"),
+                ("cut.xml.lzma", cut[:len(cut) * 3 // 4], "the compressed data is truncated")):
+            open(os.path.join(work, name), "wb").write(content)
+            rc, out, err = run(["--node-limit", "1", "--instance", os.path.join(work, name)])
+            check(want in out + err and rc == (0 if want == "solutions: " else 2),
+                  f"{name}: exit {rc}: {err[-300:]}")
 
 
 # Interrupts stop a search at its next node, once it has started (its first progress line);

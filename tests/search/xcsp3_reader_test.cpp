@@ -25,11 +25,19 @@ namespace {
 
 using Values = std::vector<std::int64_t>;
 
-Xcsp3ReadResult readText(const std::string& xml, std::int64_t maxIntension = 1000000) {
+Xcsp3ReadResult readText(const std::string& xml, std::int64_t maxIntension = 1000000,
+                         std::uint64_t modelAllowance = std::uint64_t(32) << 20) {
   std::istringstream in(xml);
   Xcsp3ReadOptions options;
   options.maxIntensionTuples = maxIntension;
+  options.modelAllowance = modelAllowance;
   return readXcsp3(in, options);
+}
+
+std::string repeated(const std::string& text, int times) {
+  std::string all;
+  for (int k = 0; k < times; ++k) all += text;
+  return all;
 }
 
 std::string instance(const std::string& variables, const std::string& constraints) {
@@ -261,9 +269,33 @@ TEST(Xcsp3Reader, RefusalsAndHostileFilesNameTheirLine) {
            "</variables>\n"
            "<constraints/>\n<objectives><minimize> x[0] </minimize></objectives></instance>",
        3, "<objectives> is not supported"},
+      // Short files that would make large models or enumerate without end, refused before.
+      {instance("<var id=\"v\"> 0..16000000 </var>", ""), 3, "the model would need"},
+      {instance("<array id=\"y\" size=\"[1000][1000][10]\"> 0 1 </array>", ""), 3,
+       "the model would need"},
+      {instance("<array id=\"y\" size=\"[2000]\"> 0 1 </array>",
+                std::string("\n") + repeated("<allDifferent> y[] </allDifferent>", 40)),
+       7, "the model would need"},
+      {instance("<array id=\"y\" size=\"[2000]\"> 0 1 </array>",
+                "<group><allDifferent> %... </allDifferent>" + repeated("<args> y[] </args>", 40) +
+                    "</group>"),
+       6, "the model would need"},
+      {instance("<array id=\"y\" size=\"[300]\"> 0..9 </array>",
+                "<group><extension><list> %0 %1 </list><supports> " +
+                    repeated("(0,1)(1,2)(2,3)(3,4)(4,5)(5,6)(6,7)(7,8)(8,9)(9,0)", 30) +
+                    " </supports></extension>\n" + repeated("<args> y[0] y[1] </args>", 300) +
+                    "</group>"),
+       7, "the model would need"},
+      {instance(x3, repeated("<intension> ne(x[0],1) </intension>", 26) +
+                        "\n<intension> ne(x[1],2) </intension>"),
+       7, "enumerate more than 80 candidate"},
+      {instance(x3, repeated("<instantiation><list> x[] </list><values> 1 1 1 </values>"
+                             "</instantiation>",
+                             27)),
+       6, "enumerate more than 80 candidate"},
   };
   for (const auto& c : cases) {
-    const Xcsp3ReadResult read = readText(c.xml, 8);
+    const Xcsp3ReadResult read = readText(c.xml, 8, std::uint64_t(1) << 20);
     EXPECT_EQ(read.instance, nullptr) << c.xml;
     EXPECT_EQ(read.line, c.line) << c.xml << "\n" << read.error;
     EXPECT_NE(read.error.find(c.says), std::string::npos) << c.xml << "\n" << read.error;

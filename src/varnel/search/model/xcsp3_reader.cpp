@@ -10,8 +10,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
 #include <istream>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -221,6 +226,8 @@ class Xcsp3Builder {
   void emitAllDifferent(const Pending& p, const std::vector<Term>* args);
   void emitInstantiation(const Pending& p, const std::vector<Term>* args);
   bool variablesOnly(const std::vector<Term>& terms, std::vector<std::int32_t>& vars);
+  // Counts an allDifferent over `vars` in the shape; false when it does not fit.
+  bool countAllDifferent(const std::vector<std::int32_t>& vars);
   void addTable(ConstraintKind kind, const std::vector<std::int32_t>& scope,
                 const std::vector<std::int32_t>& rows);
   // Keeps of x's values only those `allowed` accepts.
@@ -228,6 +235,14 @@ class Xcsp3Builder {
   void restrict(std::int32_t x, const Allowed& allowed);
   std::vector<std::int64_t> currentValues(std::int32_t x) const;
   void rootFalse() { rootFalse_ = true; }
+  // Keeps `check` for the solution check, its bytes counted.
+  void keep(Check&& check);
+  // The memory check and the file's allowance (Xcsp3ReadOptions::modelAllowance) over the model
+  // of `shape` and the bytes kept; false, the parse stopped with the reason, when it does not fit.
+  bool fits(const InstanceShape& shape);
+  // Counts `count` more candidate tuples or values enumerated for the file's intensions and unary
+  // constraints; false, the parse stopped, beyond their bound.
+  bool enumerate(std::int64_t count);
 
   XML_Parser parser_;
   const Xcsp3ReadOptions& options_;
@@ -265,6 +280,8 @@ class Xcsp3Builder {
   bool rootFalse_ = false;
   std::vector<std::int64_t> assignment_;  // intension enumeration: values by variable
   std::vector<std::int64_t> stack64_;
+  std::uint64_t keptBytes_ = 0;  // the reader's own: declarations, constraints kept for the check
+  std::int64_t enumerated_ = 0;  // candidate tuples and values enumerated so far
 
   // Tuple stream.
   ValueTable* tuples_ = nullptr;
@@ -459,6 +476,10 @@ void Xcsp3Builder::startEntity(const char** attributes, bool array) {
     }
     if (entity.sizes.empty()) return fail("size=" + shown(size) + " names no dimension");
   }
+  // Each element costs the reader a few words (its domain, its variable, their names) before
+  // its domain is known: counted before they are made.
+  keptBytes_ += 5 * sizeof(std::int32_t) * static_cast<std::uint64_t>(elements);
+  if (!fits(shape_)) return;
   entityByName_.emplace(entity.name, static_cast<std::int32_t>(model_->entities_.size()));
   model_->entities_.push_back(std::move(entity));
   elementDomain_.assign(static_cast<std::size_t>(elements), -1);
@@ -467,6 +488,8 @@ void Xcsp3Builder::startEntity(const char** attributes, bool array) {
 bool Xcsp3Builder::parseDomain(std::string_view text, bool symbolic, Domain* domain) {
   domain->symbolic = symbolic;
   std::vector<std::int64_t>& values = domain->values;
+  std::vector<std::int64_t> ranges;  // lo, hi pairs: counted before they are expanded
+  std::int64_t count = 0;
   const bool ok = forEachToken(text, [&](std::string_view token) {
     if (symbolic) {
       const auto [it, added] =
@@ -488,19 +511,28 @@ bool Xcsp3Builder::parseDomain(std::string_view text, bool symbolic, Domain* dom
              std::to_string(kLargestInstanceValue));
         return false;
       }
-      if (hi - lo + 1 + static_cast<std::int64_t>(values.size()) > kLargestDomain) {
-        fail("a domain of more than " + std::to_string(kLargestDomain) + " values");
-        return false;
-      }
-      for (std::int64_t v = lo; v <= hi; ++v) values.push_back(v);
+      count += std::max<std::int64_t>(0, hi - lo + 1);
+      ranges.push_back(lo);
+      ranges.push_back(hi);
     }
-    if (static_cast<std::int64_t>(values.size()) > kLargestDomain) {
+    if (std::max(count, static_cast<std::int64_t>(values.size())) > kLargestDomain) {
       fail("a domain of more than " + std::to_string(kLargestDomain) + " values");
       return false;
     }
     return true;
   });
   if (!ok) return false;
+  if (!symbolic) {
+    // One variable at least will hold the domain: checked before it is built.
+    keptBytes_ += sizeof(std::int64_t) * static_cast<std::uint64_t>(count);
+    InstanceShape withIt = shape_;
+    withIt.addVariables(1, static_cast<std::uint64_t>(count));
+    if (!fits(withIt)) return false;
+    values.reserve(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < ranges.size(); i += 2) {
+      for (std::int64_t v = ranges[i]; v <= ranges[i + 1]; ++v) values.push_back(v);
+    }
+  }
   std::sort(values.begin(), values.end());
   values.erase(std::unique(values.begin(), values.end()), values.end());
   if (values.empty()) {
@@ -561,13 +593,7 @@ void Xcsp3Builder::endEntity() {
   }
   if (count > 0)
     shape_.addVariables(count, domains_[static_cast<std::size_t>(first)].values.size());
-  if (options_.check) {
-    const std::string refusal = options_.check(shape_);
-    if (!refusal.empty()) {
-      result_.outOfMemory = true;
-      return fail(refusal);
-    }
-  }
+  if (!fits(shape_)) return;
   entity.varOf.assign(elementDomain_.size(), -1);
   for (std::size_t k = 0; k < elementDomain_.size(); ++k) {
     if (elementDomain_[k] < 0) continue;
@@ -754,6 +780,13 @@ bool Xcsp3Builder::variablesOnly(const std::vector<Term>& terms, std::vector<std
   return true;
 }
 
+bool Xcsp3Builder::countAllDifferent(const std::vector<std::int32_t>& vars) {
+  std::uint64_t buckets = 0;
+  for (const std::int32_t x : vars) buckets += static_cast<std::uint64_t>(instance_->domainSize(x));
+  shape_.addAllDifferent(1, vars.size(), buckets);
+  return fits(shape_);
+}
+
 // --- Tuples ------------------------------------------------------------------------------------
 
 void Xcsp3Builder::startTuples(bool conflicts) {
@@ -905,6 +938,8 @@ bool Xcsp3Builder::finishTuples() {
     return false;
   }
   if (tupleMode_ == 2 && !token_.empty() && !endTupleToken()) return false;
+  keptBytes_ += sizeof(std::int32_t) * tuples_->entries.size() +
+                sizeof(std::int64_t) * tuples_->ranges.size();
   tuples_ = nullptr;
   return true;
 }
@@ -922,9 +957,59 @@ std::vector<std::int64_t> Xcsp3Builder::currentValues(std::int32_t x) const {
   return values;
 }
 
+void Xcsp3Builder::keep(Check&& check) {
+  keptBytes_ += sizeof(Check) + sizeof(Term) * check.terms.size();
+  if (check.expression != nullptr) {
+    keptBytes_ += sizeof(xcsp3::ExpressionStep) * check.expression->steps().size();
+  }
+  model_->checks_.push_back(std::move(check));
+}
+
+bool Xcsp3Builder::fits(const InstanceShape& shape) {
+  if (options_.check) {
+    const std::string refusal = options_.check(shape);
+    if (!refusal.empty()) {
+      result_.outOfMemory = true;
+      fail(refusal);
+      return false;
+    }
+  }
+  InstanceShape searched = shape;
+  searched.compactTable = options_.compactTable;
+  const ByteCount need = instanceBytes(searched, Measure::resident) +
+                         supportMaskBytes(searched, Measure::resident) +
+                         spaceBytes(searched, Measure::resident) + keptBytes_;
+  const auto xml =
+      static_cast<std::uint64_t>(std::max<XML_Index>(0, XML_GetCurrentByteIndex(parser_)));
+  const ByteCount allowance =
+      ByteCount(options_.modelAllowance) + ByteCount(xml) * Xcsp3ReadOptions::kModelBytesPerXmlByte;
+  if (!need.exceeds(allowance)) return true;
+  fail("the model would need " + need.toString() + " bytes, more than the " + allowance.toString() +
+           " a file may make from " + std::to_string(xml) + " bytes of XML (" +
+           std::to_string(options_.modelAllowance >> 20) + " MiB and " +
+           std::to_string(Xcsp3ReadOptions::kModelBytesPerXmlByte) +
+           " bytes for each byte read; --max-model-mb)",
+       true);
+  return false;
+}
+
+bool Xcsp3Builder::enumerate(std::int64_t count) {
+  const std::int64_t bound =
+      options_.maxIntensionTuples * Xcsp3ReadOptions::kIntensionTuplesPerFile;
+  enumerated_ += count;
+  if (enumerated_ <= bound) return true;
+  fail("the file's intensions and unary constraints enumerate more than " + std::to_string(bound) +
+           " candidate tuples and values together (" +
+           std::to_string(Xcsp3ReadOptions::kIntensionTuplesPerFile) +
+           " times --max-intension-tuples)",
+       true);
+  return false;
+}
+
 template <class Allowed>
 void Xcsp3Builder::restrict(std::int32_t x, const Allowed& allowed) {
   const Domain& d = domains_[static_cast<std::size_t>(domainOf_[static_cast<std::size_t>(x)])];
+  if (!enumerate(static_cast<std::int64_t>(d.values.size()))) return;
   std::vector<char>& mask = allowed_[x];
   if (mask.empty()) mask.assign(d.values.size(), 1);
   for (std::size_t k = 0; k < d.values.size(); ++k) {
@@ -941,13 +1026,7 @@ void Xcsp3Builder::addTable(ConstraintKind kind, const std::vector<std::int32_t>
   for (const std::int32_t x : scope)
     buckets += static_cast<std::uint64_t>(instance_->domainSize(x));
   shape_.addTables(1, static_cast<std::uint64_t>(arity), count, buckets);
-  if (options_.check) {
-    const std::string refusal = options_.check(shape_);
-    if (!refusal.empty()) {
-      result_.outOfMemory = true;
-      return fail(refusal);
-    }
-  }
+  if (!fits(shape_)) return;
   instance_->addTable(kind, scope.data(), arity, rows.data(), static_cast<std::int32_t>(count));
 }
 
@@ -968,7 +1047,7 @@ void Xcsp3Builder::emitExtension(const Pending& p, std::vector<Term>&& terms) {
   check.line = p.line;
   check.terms = terms;
   check.table = p.table;
-  model_->checks_.push_back(check);
+  keep(std::move(check));
   const Check& kept = model_->checks_.back();
   // The distinct variables, and for each position its slot or -1 (a constant).
   std::vector<std::int32_t> scope, slot(terms.size(), -1);
@@ -1097,7 +1176,7 @@ void Xcsp3Builder::emitIntension(const Pending& p, const std::vector<Term>* args
   check.kind = Check::kIntension;
   check.line = p.line;
   check.expression = expression;
-  model_->checks_.push_back(check);
+  keep(std::move(check));
   const Check& kept = model_->checks_.back();
   std::vector<std::int32_t> scope;
   for (const xcsp3::ExpressionStep& s : expression->steps()) {
@@ -1135,6 +1214,7 @@ void Xcsp3Builder::emitIntension(const Pending& p, const std::vector<Term>* args
                     " candidate tuples (--max-intension-tuples)",
                 true);
   }
+  if (!enumerate(candidates)) return;
   std::vector<std::int32_t> rows;
   if (candidates > 0) {
     // Odometer over the current values; each allowed combination becomes a row of indices.
@@ -1175,14 +1255,14 @@ void Xcsp3Builder::emitAllDifferent(const Pending& p, const std::vector<Term>* a
     check.kind = Check::kAllDifferent;
     check.line = p.line;
     check.terms = terms;
-    model_->checks_.push_back(std::move(check));
+    keep(std::move(check));
     std::vector<std::int32_t> sorted = vars;
     std::sort(sorted.begin(), sorted.end());
     if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
       rootFalse();  // a variable twice in one list differs from itself
       return;
     }
-    if (vars.size() >= 2) {
+    if (vars.size() >= 2 && countAllDifferent(vars)) {
       instance_->addAllDifferent(vars.data(), static_cast<std::int32_t>(vars.size()), 1);
     }
   };
@@ -1275,7 +1355,8 @@ void Xcsp3Builder::emitAllDifferent(const Pending& p, const std::vector<Term>* a
     check.line = p.line;
     check.terms = all;
     check.listLength = static_cast<std::int32_t>(length);
-    model_->checks_.push_back(std::move(check));
+    keep(std::move(check));
+    if (!countAllDifferent(vars)) return;
     instance_->addAllDifferent(vars.data(), static_cast<std::int32_t>(length),
                                static_cast<std::int32_t>(p.lists.size()));
     return;
@@ -1304,7 +1385,7 @@ void Xcsp3Builder::emitInstantiation(const Pending& p, const std::vector<Term>* 
     const std::int64_t value = values[i].value;
     restrict(static_cast<std::int32_t>(terms[i].value), [&](std::int64_t v) { return v == value; });
   }
-  model_->checks_.push_back(std::move(check));
+  keep(std::move(check));
 }
 
 void Xcsp3Builder::endConstraint(Pending& p, const std::vector<Term>* args) {
@@ -1556,6 +1637,222 @@ class Feeder {
   std::int64_t skippedLines_ = 0;
 };
 
+// liblzma's decoder over a stream of xz or lzma data, one buffer of XML at a time. A step that
+// cannot go on says why in the reader's words; the bytes it returns with that reason are those
+// decoded before it.
+class LzmaDecoder {
+ public:
+  // `input` holds the first `got` bytes of the data, already read from `source`; the decoder
+  // reads the rest into it.
+  LzmaDecoder(std::streambuf* source, char* input, std::size_t capacity, std::size_t got)
+      : source_(source), input_(input), capacity_(capacity), got_(got) {
+    // The decoder's memory is set by the data's header (the dictionary size): bounded, so that
+    // a few hostile bytes cannot ask for gigabytes. xz -9 files need 65 MiB to decode.
+    if (lzma_auto_decoder(&stream_, kDecoderMemory, 0) != LZMA_OK) {
+      error_ = "liblzma refused to start a decoder";
+    }
+    stream_.next_in = reinterpret_cast<const std::uint8_t*>(input_);
+    stream_.avail_in = got_;
+  }
+  ~LzmaDecoder() { lzma_end(&stream_); }
+  LzmaDecoder(const LzmaDecoder&) = delete;
+  LzmaDecoder& operator=(const LzmaDecoder&) = delete;
+
+  // Decodes into `out` until `size` bytes are there or the data ends; returns how many.
+  std::size_t fill(char* out, std::size_t size);
+  // True once the data has ended or failed: fill gives nothing more.
+  bool ended() const { return finished_ || !error_.empty(); }
+  // Why the data cannot be decoded to its end; empty while it can.
+  const std::string& error() const { return error_; }
+
+ private:
+  static constexpr std::uint64_t kDecoderMemory = std::uint64_t(256) << 20;
+  // The bomb check runs after each step of at most this many bytes.
+  static constexpr std::size_t kStep = std::size_t(1) << 18;
+
+  std::streambuf* source_;
+  char* input_;
+  std::size_t capacity_;
+  std::size_t got_;
+  lzma_stream stream_ = LZMA_STREAM_INIT;
+  bool finished_ = false;
+  std::string error_;
+};
+
+std::size_t LzmaDecoder::fill(char* out, std::size_t size) {
+  std::size_t filled = 0;
+  while (filled < size && !ended()) {
+    if (stream_.avail_in == 0) {
+      got_ = source_ == nullptr ? std::size_t(0)
+                                : static_cast<std::size_t>(source_->sgetn(
+                                      input_, static_cast<std::streamsize>(capacity_)));
+      stream_.next_in = reinterpret_cast<const std::uint8_t*>(input_);
+      stream_.avail_in = got_;
+    }
+    const std::size_t room = std::min(size - filled, kStep);
+    stream_.next_out = reinterpret_cast<std::uint8_t*>(out + filled);
+    stream_.avail_out = room;
+    const lzma_ret ret = lzma_code(&stream_, stream_.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
+    const std::size_t produced = room - stream_.avail_out;
+    filled += produced;
+    // A small file that expands without end keeps the parser busy for nothing: real files
+    // shrink 5 to 50 times, a decompression bomb thousands of times.
+    if (stream_.total_out > kBombAllowance + kBombRatio * stream_.total_in) {
+      error_ = "the compressed data expands more than " + std::to_string(kBombRatio) +
+               "-fold: refused as a decompression bomb";
+    } else if (ret == LZMA_STREAM_END) {
+      finished_ = true;
+    } else if (ret == LZMA_BUF_ERROR ||
+               (ret == LZMA_OK && stream_.avail_in == 0 && got_ == 0 && produced == 0)) {
+      error_ = "the compressed data is truncated";
+    } else if (ret == LZMA_FORMAT_ERROR) {
+      error_ = "neither XML nor xz or lzma data";
+    } else if (ret == LZMA_DATA_ERROR || ret == LZMA_OPTIONS_ERROR) {
+      error_ = "the compressed data is corrupt";
+    } else if (ret == LZMA_MEMLIMIT_ERROR) {
+      error_ = "the compressed data asks for more than " + std::to_string(kDecoderMemory >> 20) +
+               " MiB to decode";
+    } else if (ret == LZMA_MEM_ERROR) {
+      error_ = "no memory to decompress";
+    } else if (ret != LZMA_OK) {
+      error_ = "the compressed data cannot be decoded";
+    }
+  }
+  return filled;
+}
+
+// Runs a decoder on a second thread that fills a ring of buffers while the calling thread
+// parses them: liblzma alone costs more CPU than expat, and the two overlap. The thread uses
+// no pools of the library (liblzma and the ring allocate with malloc), and it is joined by the
+// destructor on every path, a parse that stops early included.
+class DecoderThread {
+ public:
+  // Starts the thread; throws std::system_error when none can be started.
+  explicit DecoderThread(LzmaDecoder& decoder);
+  // Stops the decoder at its next buffer and joins it.
+  ~DecoderThread();
+  DecoderThread(const DecoderThread&) = delete;
+  DecoderThread& operator=(const DecoderThread&) = delete;
+
+  // The next buffer of XML in order; false once the decoder has ended and every buffer has been
+  // taken (then the decoder's error() says whether it failed).
+  bool next(const char** data, std::size_t* size);
+  // Hands back the buffer next() gave, to be filled again.
+  void release();
+
+ private:
+  static constexpr int kRing = 4;
+  static constexpr std::size_t kBuffer = std::size_t(1) << 20;
+  void run();
+
+  LzmaDecoder& decoder_;
+  std::unique_ptr<char[]> buffers_[kRing];
+  std::size_t sizes_[kRing] = {};
+  std::mutex mutex_;
+  std::condition_variable filledOne_;  // the parser waits on it
+  std::condition_variable freedOne_;   // the decoder waits on it
+  int filled_ = 0;                     // buffers holding XML not yet released
+  int head_ = 0;                       // the next buffer the decoder fills
+  int tail_ = 0;                       // the next buffer the parser takes
+  bool ended_ = false;
+  bool stop_ = false;
+  std::thread thread_;  // last: started once everything above exists
+};
+
+DecoderThread::DecoderThread(LzmaDecoder& decoder) : decoder_(decoder) {
+  // Not value-initialised: only the pages the decoder writes are touched.
+  for (auto& buffer : buffers_) buffer.reset(new char[kBuffer]);
+  thread_ = std::thread([this] { run(); });
+}
+
+DecoderThread::~DecoderThread() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  freedOne_.notify_one();
+  thread_.join();
+}
+
+void DecoderThread::run() {
+  while (true) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      freedOne_.wait(lock, [&] { return stop_ || filled_ < kRing; });
+      if (stop_) return;
+    }
+    // The buffer at head_ is the decoder's alone until it is counted in filled_.
+    const std::size_t size = decoder_.fill(buffers_[head_].get(), kBuffer);
+    const bool ended = decoder_.ended();
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (size > 0) {
+        sizes_[head_] = size;
+        head_ = (head_ + 1) % kRing;
+        ++filled_;
+      }
+      ended_ = ended;
+    }
+    filledOne_.notify_one();
+    if (ended) return;
+  }
+}
+
+bool DecoderThread::next(const char** data, std::size_t* size) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  filledOne_.wait(lock, [&] { return filled_ > 0 || ended_; });
+  if (filled_ == 0) return false;
+  *data = buffers_[tail_].get();
+  *size = sizes_[tail_];
+  return true;
+}
+
+void DecoderThread::release() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    tail_ = (tail_ + 1) % kRing;
+    --filled_;
+  }
+  freedOne_.notify_one();
+}
+
+// Decodes and parses: the first megabyte on the calling thread, the rest, if there is more, on
+// a decoder thread beside the parser (a file of less XML than that never starts one). False
+// once the parse has stopped; a decoding error is the builder's failure.
+bool decodeAndParse(LzmaDecoder& decoder, Feeder& feeder, Xcsp3Builder& builder) {
+  constexpr std::size_t kFirst = std::size_t(1) << 20;
+  const std::unique_ptr<char[]> first(new char[kFirst]);
+  const auto decodeHere = [&] {
+    const std::size_t size = decoder.fill(first.get(), kFirst);
+    return size == 0 || feeder.feed(first.get(), size, false);
+  };
+  bool going = decodeHere();
+  if (going && !decoder.ended()) {
+    std::optional<DecoderThread> helper;
+    try {
+      helper.emplace(decoder);
+    } catch (const std::system_error&) {  // no thread to be had: decode here
+    }
+    if (helper) {
+      const char* data = nullptr;
+      std::size_t size = 0;
+      while (going && helper->next(&data, &size)) {
+        going = feeder.feed(data, size, false);
+        helper->release();
+      }
+      helper.reset();  // joined: the decoder's state is read below
+    } else {
+      while (going && !decoder.ended()) going = decodeHere();
+    }
+  }
+  if (!going) return false;
+  if (!decoder.error().empty()) {
+    builder.fail(decoder.error());
+    return false;
+  }
+  return feeder.feed(nullptr, 0, true);
+}
+
 }  // namespace
 
 Xcsp3ReadResult readXcsp3(std::istream& in, const Xcsp3ReadOptions& options) {
@@ -1592,64 +1889,8 @@ Xcsp3ReadResult readXcsp3(std::istream& in, const Xcsp3ReadOptions& options) {
       }
       if (going) feeder.feed(nullptr, 0, true);
     } else {
-      lzma_stream stream = LZMA_STREAM_INIT;
-      // The decoder's memory is set by the data's header (the dictionary size): bounded, so that a
-      // few hostile bytes cannot ask for gigabytes. xz -9 files need 65 MiB to decode.
-      constexpr std::uint64_t kDecoderMemory = std::uint64_t(256) << 20;
-      if (lzma_auto_decoder(&stream, kDecoderMemory, 0) != LZMA_OK) {
-        builder.fail("liblzma refused to start a decoder");
-      } else {
-        std::vector<char> output(kChunk);
-        bool going = true, finished = false;
-        stream.next_in = reinterpret_cast<const std::uint8_t*>(input.data());
-        stream.avail_in = got;
-        while (going && !finished) {
-          if (stream.avail_in == 0) {
-            got = readSome(input.data(), kChunk);
-            stream.next_in = reinterpret_cast<const std::uint8_t*>(input.data());
-            stream.avail_in = got;
-          }
-          stream.next_out = reinterpret_cast<std::uint8_t*>(output.data());
-          stream.avail_out = output.size();
-          const lzma_ret ret = lzma_code(&stream, stream.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
-          const std::size_t produced = output.size() - stream.avail_out;
-          if (produced > 0) going = feeder.feed(output.data(), produced, false);
-          if (!going) break;
-          // A small file that expands without end keeps the parser busy for nothing: real files
-          // shrink 5 to 50 times, a decompression bomb thousands of times.
-          if (stream.total_out > kBombAllowance + kBombRatio * stream.total_in) {
-            builder.fail("the compressed data expands more than " + std::to_string(kBombRatio) +
-                         "-fold: refused as a decompression bomb");
-            going = false;
-            break;
-          }
-          if (ret == LZMA_STREAM_END) {
-            finished = true;
-          } else if (ret == LZMA_BUF_ERROR ||
-                     (ret == LZMA_OK && stream.avail_in == 0 && got == 0 && produced == 0)) {
-            builder.fail("the compressed data is truncated");
-            going = false;
-          } else if (ret == LZMA_FORMAT_ERROR) {
-            builder.fail("neither XML nor xz or lzma data");
-            going = false;
-          } else if (ret == LZMA_DATA_ERROR || ret == LZMA_OPTIONS_ERROR) {
-            builder.fail("the compressed data is corrupt");
-            going = false;
-          } else if (ret == LZMA_MEMLIMIT_ERROR) {
-            builder.fail("the compressed data asks for more than " +
-                         std::to_string(kDecoderMemory >> 20) + " MiB to decode");
-            going = false;
-          } else if (ret == LZMA_MEM_ERROR) {
-            builder.fail("no memory to decompress");
-            going = false;
-          } else if (ret != LZMA_OK) {
-            builder.fail("the compressed data cannot be decoded");
-            going = false;
-          }
-        }
-        lzma_end(&stream);
-        if (going && finished) feeder.feed(nullptr, 0, true);
-      }
+      LzmaDecoder decoder(source, input.data(), kChunk, got);
+      decodeAndParse(decoder, feeder, builder);
     }
     builder.finish();
   }

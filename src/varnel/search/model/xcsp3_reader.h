@@ -88,8 +88,19 @@ class Xcsp3Model {
 
 struct Xcsp3ReadOptions {
   // An intension is turned into a table by enumerating its scope: beyond this many candidate
-  // tuples the file is refused.
+  // tuples the file is refused. The file's intensions and unary constraints together may
+  // enumerate at most kIntensionTuplesPerFile times as many tuples and values.
   std::int64_t maxIntensionTuples = 1000000;
+  static constexpr std::int64_t kIntensionTuplesPerFile = 10;
+  // The model a file makes (the instance, one search space over it, and the constraints kept
+  // for the solution check, as the memory check counts them) may need this many bytes plus
+  // kModelBytesPerXmlByte for each byte of XML read so far; beyond, the file is refused. A short
+  // file cannot make gigabytes (a group of many args, compact lists, huge declared domains);
+  // a file's own tuples need 2 to 20 bytes per byte of XML.
+  std::uint64_t modelAllowance = std::uint64_t(32) << 20;
+  static constexpr std::uint64_t kModelBytesPerXmlByte = 64;
+  // The search's propagator, as the allowance counts it: Compact-Table or GAC-4R.
+  bool compactTable = true;
   // The memory check, as for the text format.
   InstanceShapeCheck check;
 };
