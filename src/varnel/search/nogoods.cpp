@@ -33,8 +33,8 @@ void NogoodStore::add(const std::int32_t* vars, const std::int32_t* values, std:
     literals_.push_back(vars[i]);
     literals_.push_back(values[i]);
   }
-  watches_[static_cast<std::size_t>(vars[count - 1])].push_back(n);
-  watches_[static_cast<std::size_t>(vars[count - 2])].push_back(n);
+  watches_[static_cast<std::size_t>(vars[count - 1])].push_back({n, values[count - 1]});
+  watches_[static_cast<std::size_t>(vars[count - 2])].push_back({n, values[count - 2]});
 }
 
 bool NogoodStore::removeUnary(SearchSpace& space) const {
@@ -70,10 +70,14 @@ NogoodStore::Outcome NogoodStore::propagate(SearchSpace& space) {
 
 bool NogoodStore::wake(SearchSpace& space, std::int32_t x, bool* pruned) {
   const std::int32_t assigned = space.var(x).at(0);
-  std::vector<std::int32_t>& watching = watches_[static_cast<std::size_t>(x)];
+  std::vector<Watch>& watching = watches_[static_cast<std::size_t>(x)];
   std::size_t k = 0;
   while (k < watching.size()) {
-    const std::int32_t n = watching[k];
+    if (watching[k].value != assigned) {
+      ++k;  // x's assignment in it is false: the nogood holds whatever else happens here
+      continue;
+    }
+    const std::int32_t n = watching[k].nogood;
     const std::int32_t begin = starts_[static_cast<std::size_t>(n)];
     const std::int32_t end = static_cast<std::size_t>(n) + 1 < starts_.size()
                                  ? starts_[static_cast<std::size_t>(n) + 1]
@@ -85,10 +89,10 @@ bool NogoodStore::wake(SearchSpace& space, std::int32_t x, bool* pruned) {
       std::swap(lits[0], lits[2]);
       std::swap(lits[1], lits[3]);
     }
-    VARNEL_ASSERT(lits[2] == x);
+    VARNEL_ASSERT(lits[2] == x && lits[3] == assigned);
     const IntVar& other = space.var(lits[0]);
-    if (lits[3] != assigned || !other.contains(lits[1])) {
-      ++k;  // an assignment of it is false: the nogood holds whatever else happens here
+    if (!other.contains(lits[1])) {
+      ++k;  // the other watched assignment is false: so is the nogood
       continue;
     }
     // Another watch: an assignment that is not true (its variable open, or set elsewhere).
@@ -100,7 +104,7 @@ bool NogoodStore::wake(SearchSpace& space, std::int32_t x, bool* pruned) {
     if (replacement >= 0) {
       std::swap(lits[2], lits[2 * replacement]);
       std::swap(lits[3], lits[2 * replacement + 1]);
-      watches_[static_cast<std::size_t>(lits[2])].push_back(n);
+      watches_[static_cast<std::size_t>(lits[2])].push_back({n, lits[3]});
       watching[k] = watching.back();
       watching.pop_back();
       continue;

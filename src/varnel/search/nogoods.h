@@ -53,7 +53,13 @@ class NogoodStore {
   // nogood's; its first two are the watched ones.
   std::vector<std::int32_t> starts_;
   std::vector<std::int32_t> literals_;
-  std::vector<std::vector<std::int32_t>> watches_;  // per variable: the nogoods watching it
+  // Per variable x: the nogoods watching an assignment x = value, with that value, so that an
+  // assignment of x to another value passes them over without reading them.
+  struct Watch {
+    std::int32_t nogood;
+    std::int32_t value;
+  };
+  std::vector<std::vector<Watch>> watches_;
 };
 
 }  // namespace varnel
