@@ -2,7 +2,6 @@
 // refill quantity. Everything here is constexpr so that a pooled type's class is a constant.
 #pragma once
 
-#include <array>
 #include <bit>
 #include <cstdint>
 
@@ -14,35 +13,16 @@ inline constexpr unsigned kSizeClassCount = 46;
 // Block size of the largest class (45): 2^37 bytes. Larger requests have no class.
 inline constexpr std::uint64_t kLargestBlockBytes = std::uint64_t{1} << 37;
 
-namespace detail {
-
-// The class of b = (bytes - 1) >> 3, computed: b up to 15, then 16 + floor(log2(b >> 4)), as
-// min(b, 15) + bit_width(b >> 4) without a branch. bit_width(x) is taken as the highest set bit
-// of 2x + 1, which is never 0, so the compiler needs no test for x = 0 either.
-constexpr unsigned sizeClassOfEighths(std::uint64_t b) {
-  const std::uint64_t high = 63 - static_cast<std::uint64_t>(std::countl_zero(((b >> 4) << 1) | 1));
-  return static_cast<unsigned>((b < 15 ? b : 15) + high);
-}
-
-// The same for requests of up to 1 KiB, read from a table of 128 bytes (two cache lines): the
-// sizes a search and its containers ask for at run time are small.
-inline constexpr std::uint64_t kTabledEighths = 128;
-inline constexpr auto kSmallClasses = [] {
-  std::array<std::uint8_t, kTabledEighths> table{};
-  for (std::uint64_t b = 0; b < kTabledEighths; ++b) {
-    table[b] = static_cast<std::uint8_t>(sizeClassOfEighths(b));
-  }
-  return table;
-}();
-
-}  // namespace detail
-
 // Class of a request of `bytes` bytes. Precondition: 1 <= bytes <= kLargestBlockBytes.
-// One table read up to 1 KiB, the branch-free formula above it; a constant size folds to a
-// constant either way.
+// b = (bytes - 1) >> 3; class b up to 15, then 16 + floor(log2(b >> 4)).
+// Written without a branch, as min(b, 15) + bit_width(b >> 4): the second term is 0 up to class
+// 15 and floor(log2(b >> 4)) + 1 above, so callers that mix small and large sizes at run time
+// pay no misprediction. bit_width(x) is taken as the highest set bit of 2x + 1, which is never
+// 0, so the compiler needs no test for x = 0 either.
 constexpr unsigned sizeClassOf(std::uint64_t bytes) {
   const std::uint64_t b = (bytes - 1) >> 3;
-  return b < detail::kTabledEighths ? detail::kSmallClasses[b] : detail::sizeClassOfEighths(b);
+  const std::uint64_t high = 63 - static_cast<std::uint64_t>(std::countl_zero(((b >> 4) << 1) | 1));
+  return static_cast<unsigned>((b < 15 ? b : 15) + high);
 }
 
 // Block size of class c in bytes: 8 (c + 1) up to class 15, then 2^(c - 8).
