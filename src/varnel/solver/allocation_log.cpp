@@ -8,7 +8,7 @@ constexpr std::int32_t kInitialCapacity = 64;
 
 AllocationLog::AllocationLog()
     : objects_(allocateArray<Reversible*>(kInitialCapacity)),
-      sizes_(allocateArray<std::int32_t>(kInitialCapacity)),
+      classes_(allocateArray<std::int32_t>(kInitialCapacity)),
       capacity_(kInitialCapacity),
       count_(0),
       mark_(0),
@@ -18,14 +18,14 @@ AllocationLog::AllocationLog()
 
 AllocationLog::~AllocationLog() {
   freeArray(objects_, capacity_);
-  freeArray(sizes_, capacity_);
+  freeArray(classes_, capacity_);
   freeArray(marks_, marksCapacity_);
 }
 
 void AllocationLog::grow() {
   const std::int32_t capacity = doubledCapacity(capacity_);
   objects_ = growArray(objects_, capacity_, capacity);
-  sizes_ = growArray(sizes_, capacity_, capacity);
+  classes_ = growArray(classes_, capacity_, capacity);
   capacity_ = capacity;
 }
 
@@ -34,7 +34,7 @@ void AllocationLog::releaseToMark() {
   for (std::int32_t i = count_ - 1; i >= mark_; --i) {
     Reversible* object = objects_[i];
     object->~Reversible();
-    if (sizes_[i] != 0) freeBlock(object, sizeClassOf(static_cast<std::uint64_t>(sizes_[i])));
+    if (classes_[i] != 0) freeBlock(object, static_cast<unsigned>(classes_[i] - 1));
   }
   count_ = mark_;
   mark_ = marks_[--top_];

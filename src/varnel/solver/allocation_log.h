@@ -5,13 +5,14 @@
 #include <cstdint>
 
 #include "varnel/memory/arrays.h"
+#include "varnel/memory/size_class.h"
 #include "varnel/solver/reversible.h"
 
 namespace varnel {
 
 class AllocationLog {
  public:
-  // objects, sizes and marks with 64 entries each; count, mark and top 0.
+  // objects, their classes and marks with 64 entries each; count, mark and top 0.
   AllocationLog();
   ~AllocationLog();
 
@@ -34,7 +35,10 @@ class AllocationLog {
   void grow();
 
   Reversible** objects_;
-  std::int32_t* sizes_;
+  // Per object: its block's size class + 1, or 0 when it is not pooled. The class is taken on
+  // append, where the size is usually a constant, so that the pops that free in bulk do not
+  // compute it.
+  std::int32_t* classes_;
   std::int32_t capacity_;
   std::int32_t count_;
   std::int32_t mark_;
@@ -49,7 +53,9 @@ inline void AllocationLog::append(Reversible* object, std::int32_t bytes) {
   if (count_ == capacity_) [[unlikely]]
     grow();
   objects_[count_] = object;
-  sizes_[count_] = bytes;
+  classes_[count_] =
+      bytes == 0 ? 0
+                 : static_cast<std::int32_t>(sizeClassOf(static_cast<std::uint64_t>(bytes))) + 1;
   ++count_;
 }
 
