@@ -733,17 +733,21 @@ class Generator {
     return n;
   }
 
+  // `least` to 3 operands, each made by `make`.
+  template <class Make>
+  std::vector<Node> operandsOf(int least, const Make& make) {
+    std::vector<Node> made;
+    const int count = least + static_cast<int>(below(4 - least));
+    for (int k = 0; k < count; ++k) made.push_back(make());
+    return made;
+  }
+
   // An integer expression of `depth` levels of operators at most; pow's base is a leaf and its
   // exponent a leaf too, so that nothing nears 64 bits.
   Node integer(int depth, int slots) {
     if (depth == 0 || chance(20)) return leaf(slots);
     const auto sub = [&] { return integer(depth - 1, slots); };
-    const auto some = [&](int least) {  // `least` to 3 operands
-      std::vector<Node> operands;
-      const int count = least + static_cast<int>(below(4 - least));
-      for (int k = 0; k < count; ++k) operands.push_back(sub());
-      return operands;
-    };
+    const auto some = [&](int least) { return operandsOf(least, sub); };
     switch (below(15)) {
       case 0:
         return call("neg", {sub()});
@@ -799,12 +803,7 @@ class Generator {
       return call(op, {integer(1, slots), integer(1, slots)});
     }
     const auto sub = [&] { return boolean(depth - 1, slots); };
-    const auto some = [&](int least) {  // `least` to 3 operands
-      std::vector<Node> operands;
-      const int count = least + static_cast<int>(below(4 - least));
-      for (int k = 0; k < count; ++k) operands.push_back(sub());
-      return operands;
-    };
+    const auto some = [&](int least) { return operandsOf(least, sub); };
     switch (below(11)) {
       case 0:
         return call("not", {sub()});
