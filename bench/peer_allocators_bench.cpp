@@ -270,8 +270,7 @@ void registerSide(const char* name, bool pools) {
         ->Arg(static_cast<std::int64_t>(kChurnBudget))
         ->Threads(1)
         ->Threads(2);
-    benchmark::RegisterBenchmark(("search_budget/" + side).c_str(),
-                                 Measure<Side, DecisionStack>)
+    benchmark::RegisterBenchmark(("search_budget/" + side).c_str(), Measure<Side, DecisionStack>)
         ->Arg(static_cast<std::int64_t>(kChurnBudget))
         ->Threads(1)
         ->Threads(2);
@@ -302,8 +301,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "--count: no pattern/side %s\n", argv[2]);
       return 2;
     }
-    const std::int64_t ops = found->second(std::strtoull(argv[3], nullptr, 10),
-                                           std::strtoll(argv[4], nullptr, 10));
+    const std::int64_t ops =
+        found->second(std::strtoull(argv[3], nullptr, 10), std::strtoll(argv[4], nullptr, 10));
     std::printf("%s: %lld ops\n", argv[2], static_cast<long long>(ops));
     return 0;
   }
