@@ -34,20 +34,67 @@ Branching::Branching(const BranchingOptions& options, const SearchSpace& space)
       varCount_(space.varCount()),
       constraintCount_(space.constraintCount()),
       weights_(allocateArray<double>(static_cast<std::uint64_t>(constraintCount_))),
-      degree_(allocateArray<double>(static_cast<std::uint64_t>(varCount_))),
+      instance_(&space.instance()),
+      degree_(nullptr),
+      open_(nullptr),
+      openCount_(nullptr),
+      placeStart_(nullptr),
+      places_(nullptr),
+      placeCount_(0),
       conflicts_(options.lastConflict > 0
                      ? allocateArray<std::int32_t>(static_cast<std::uint64_t>(options.lastConflict))
                      : nullptr),
       conflictCount_(0),
       random_(options.seed) {
   for (std::int32_t c = 0; c < constraintCount_; ++c) weights_[c] = 1;
+  if (options.variables != VariableOrder::kDomWdeg && options.variables != VariableOrder::kDomDdeg) {
+    return;
+  }
+  // Every variable starts open: each constraint of two or more places counts its weight, 1, at
+  // each of its places. The first selection's sync closes the variables assigned by then.
+  const auto vars = static_cast<std::uint64_t>(varCount_);
+  degree_ = allocateArray<double>(vars);
+  open_ = allocateArray<std::uint8_t>(vars);
+  openCount_ = allocateArray<std::int32_t>(static_cast<std::uint64_t>(constraintCount_));
+  placeStart_ = allocateArray<std::int32_t>(vars + 1);
+  for (std::int32_t x = 0; x <= varCount_; ++x) placeStart_[x] = 0;
+  for (std::int32_t c = 0; c < constraintCount_; ++c) {
+    const std::int32_t* scope = instance_->scope(c);
+    for (std::int32_t i = 0; i < instance_->arity(c); ++i) ++placeStart_[scope[i] + 1];
+  }
+  for (std::int32_t x = 0; x < varCount_; ++x) placeStart_[x + 1] += placeStart_[x];
+  placeCount_ = placeStart_[varCount_];
+  places_ = allocateArray<std::int32_t>(static_cast<std::uint64_t>(placeCount_));
+  for (std::int32_t x = 0; x < varCount_; ++x) {
+    degree_[x] = 0;
+    open_[x] = 1;
+  }
+  for (std::int32_t c = 0; c < constraintCount_; ++c) {
+    const std::int32_t* scope = instance_->scope(c);
+    const std::int32_t arity = instance_->arity(c);
+    openCount_[c] = arity;
+    for (std::int32_t i = 0; i < arity; ++i) {
+      // placeStart_[x] walks to x's end while filling, and is moved back below.
+      places_[placeStart_[scope[i]]++] = c;
+      if (arity >= 2) degree_[scope[i]] += 1;
+    }
+  }
+  for (std::int32_t x = varCount_; x > 0; --x) placeStart_[x] = placeStart_[x - 1];
+  placeStart_[0] = 0;
 }
 
 Branching::~Branching() {
   if (conflicts_ != nullptr) {
     freeArray(conflicts_, static_cast<std::uint64_t>(options_.lastConflict));
   }
-  freeArray(degree_, static_cast<std::uint64_t>(varCount_));
+  if (degree_ != nullptr) {
+    const auto vars = static_cast<std::uint64_t>(varCount_);
+    freeArray(places_, static_cast<std::uint64_t>(placeCount_));
+    freeArray(placeStart_, vars + 1);
+    freeArray(openCount_, static_cast<std::uint64_t>(constraintCount_));
+    freeArray(open_, vars);
+    freeArray(degree_, vars);
+  }
   freeArray(weights_, static_cast<std::uint64_t>(constraintCount_));
 }
 
@@ -103,22 +150,51 @@ std::int32_t Branching::selectLowestIndex(const SearchSpace& space) const {
   return -1;
 }
 
-std::int32_t Branching::selectByDegree(const SearchSpace& space) {
-  // A constraint counts for its unassigned variables while it has two or more of them: then
-  // each has another unassigned variable in it. One pass over the scopes gives every degree.
-  const CspInstance& instance = space.instance();
-  for (std::int32_t x = 0; x < varCount_; ++x) degree_[x] = 0;
-  for (std::int32_t c = 0; c < constraintCount_; ++c) {
-    const std::int32_t* scope = instance.scope(c);
-    const std::int32_t arity = instance.arity(c);
-    std::int32_t open = 0;
-    for (std::int32_t i = 0; i < arity && open < 2; ++i) open += space.var(scope[i]).size() > 1;
-    if (open < 2) continue;
-    const double w = weights_[c];
-    for (std::int32_t i = 0; i < arity; ++i) {
-      if (space.var(scope[i]).size() > 1) degree_[scope[i]] += w;
-    }
+void Branching::moveOpen(std::int32_t x, std::int32_t by) {
+  // A constraint counts at each of its places while two or more of them are open: crossing that
+  // line, in either direction, adds or takes its weight at every place.
+  for (std::int32_t p = placeStart_[x]; p < placeStart_[x + 1]; ++p) {
+    const std::int32_t c = places_[p];
+    const std::int32_t before = openCount_[c];
+    openCount_[c] = before + by;
+    if ((before >= 2) == (before + by >= 2)) continue;
+    const double w = by > 0 ? weights_[c] : -weights_[c];
+    const std::int32_t* scope = instance_->scope(c);
+    for (std::int32_t i = 0; i < instance_->arity(c); ++i) degree_[scope[i]] += w;
   }
+}
+
+void Branching::syncDegrees(const SearchSpace& space) {
+  for (std::int32_t x = 0; x < varCount_; ++x) {
+    const std::uint8_t open = space.var(x).size() > 1;
+    if (open == open_[x]) [[likely]]
+      continue;
+    open_[x] = open;
+    moveOpen(x, open != 0 ? 1 : -1);
+  }
+}
+
+bool Branching::degreesExact(const SearchSpace& space) const {
+  for (std::int32_t x = 0; x < varCount_; ++x) {
+    if (space.var(x).size() <= 1) continue;
+    double degree = 0;
+    for (std::int32_t p = placeStart_[x]; p < placeStart_[x + 1]; ++p) {
+      const std::int32_t c = places_[p];
+      std::int32_t open = 0;
+      for (std::int32_t i = 0; i < instance_->arity(c); ++i) {
+        open += space.var(instance_->scope(c)[i]).size() > 1;
+      }
+      if (open >= 2) degree += weights_[c];
+    }
+    if (degree != degree_[x]) return false;
+  }
+  return true;
+}
+
+std::int32_t Branching::selectByDegree(const SearchSpace& space) {
+  // Weights are whole numbers, so the kept sums are exact: the same doubles as sums made anew.
+  syncDegrees(space);
+  VARNEL_ASSERT(degreesExact(space));
   // The largest degree / size is the smallest size / degree; a variable of degree 0 comes last.
   // Equal fractions divide to equal doubles (division rounds correctly), so ties are exact.
   std::int32_t best = -1;
@@ -165,7 +241,13 @@ void Branching::forgetConflict(std::int32_t x) {
 }
 
 void Branching::onFailure(std::int32_t constraint, std::int32_t decisionVar) {
-  if (constraint >= 0 && options_.variables == VariableOrder::kDomWdeg) weights_[constraint] += 1;
+  if (constraint >= 0 && options_.variables == VariableOrder::kDomWdeg) {
+    weights_[constraint] += 1;
+    if (openCount_[constraint] >= 2) {
+      const std::int32_t* scope = instance_->scope(constraint);
+      for (std::int32_t i = 0; i < instance_->arity(constraint); ++i) degree_[scope[i]] += 1;
+    }
+  }
   if (options_.lastConflict == 0 || decisionVar < 0) return;
   for (std::int32_t k = 0; k < conflictCount_; ++k) {
     if (conflicts_[k] == decisionVar) return;

@@ -78,6 +78,12 @@ class Branching {
 
  private:
   std::int32_t selectByDegree(const SearchSpace& space);
+  // Brings the degrees up to the variables now unassigned in `space`.
+  void syncDegrees(const SearchSpace& space);
+  // Variable x became unassigned (by = +1) or assigned (by = -1) since the last sync.
+  void moveOpen(std::int32_t x, std::int32_t by);
+  // The degrees recomputed from the scopes equal the kept ones (a debug check).
+  bool degreesExact(const SearchSpace& space) const;
   std::int32_t selectSmallestDomain(const SearchSpace& space);
   std::int32_t selectLowestIndex(const SearchSpace& space) const;
   void forgetConflict(std::int32_t x);
@@ -89,8 +95,18 @@ class Branching {
   BranchingOptions options_;
   std::int32_t varCount_;
   std::int32_t constraintCount_;
-  double* weights_;          // per constraint
-  double* degree_;           // per variable: scratch of the weighted degrees
+  double* weights_;  // per constraint
+  // The weighted degrees, kept up to date between selections instead of recomputed: at the last
+  // sync, open_[x] said whether x was unassigned and openCount_[c] counted the places of c's
+  // scope holding an unassigned variable; degree_[x] sums, over the places of x in the scopes
+  // of the constraints with two or more such places, their weights. Only for the degree orders.
+  const CspInstance* instance_;
+  double* degree_;                // per variable
+  std::uint8_t* open_;            // per variable
+  std::int32_t* openCount_;       // per constraint
+  std::int32_t* placeStart_;      // per variable and one more: where its places start in places_
+  std::int32_t* places_;          // the constraints over each variable, once per place
+  std::int32_t placeCount_;
   std::int32_t* conflicts_;  // the last-conflict variables, oldest first
   std::int32_t conflictCount_;
   std::uint64_t random_;

@@ -13,11 +13,20 @@ NogoodStore::NogoodStore(const SearchSpace& space)
       unassigned_(allocateArray<std::int32_t>(static_cast<std::uint64_t>(varCount_))),
       open_(varCount_),
       stamp_(0),
-      watches_(static_cast<std::size_t>(varCount_)) {
-  for (std::int32_t x = 0; x < varCount_; ++x) unassigned_[x] = x;
+      literalBase_(allocateArray<std::int32_t>(static_cast<std::uint64_t>(varCount_))) {
+  std::int32_t literals = 0;
+  for (std::int32_t x = 0; x < varCount_; ++x) {
+    unassigned_[x] = x;
+    literalBase_[x] = literals;
+    literals += space.var(x).initialSize();
+  }
+  watches_.resize(static_cast<std::size_t>(literals));
 }
 
-NogoodStore::~NogoodStore() { freeArray(unassigned_, static_cast<std::uint64_t>(varCount_)); }
+NogoodStore::~NogoodStore() {
+  freeArray(literalBase_, static_cast<std::uint64_t>(varCount_));
+  freeArray(unassigned_, static_cast<std::uint64_t>(varCount_));
+}
 
 void NogoodStore::add(const std::int32_t* vars, const std::int32_t* values, std::int32_t count) {
   VARNEL_ASSERT(count >= 1);
@@ -33,8 +42,8 @@ void NogoodStore::add(const std::int32_t* vars, const std::int32_t* values, std:
     literals_.push_back(vars[i]);
     literals_.push_back(values[i]);
   }
-  watches_[static_cast<std::size_t>(vars[count - 1])].push_back({n, values[count - 1]});
-  watches_[static_cast<std::size_t>(vars[count - 2])].push_back({n, values[count - 2]});
+  watching(vars[count - 1], values[count - 1]).push_back({n, vars[count - 2], values[count - 2]});
+  watching(vars[count - 2], values[count - 2]).push_back({n, vars[count - 1], values[count - 1]});
 }
 
 bool NogoodStore::removeUnary(SearchSpace& space) const {
@@ -61,29 +70,32 @@ NogoodStore::Outcome NogoodStore::propagate(SearchSpace& space) {
     recordIntOnce(*solver_, &open_, &stamp_);
     std::swap(unassigned_[i], unassigned_[open_ - 1]);
     --open_;
-    if (!watches_[static_cast<std::size_t>(x)].empty() && !wake(space, x, &pruned)) {
-      return Outcome::kConflict;
-    }
+    if (!wake(space, x, &pruned)) return Outcome::kConflict;
   }
   return pruned ? Outcome::kPruned : Outcome::kQuiet;
 }
 
 bool NogoodStore::wake(SearchSpace& space, std::int32_t x, bool* pruned) {
   const std::int32_t assigned = space.var(x).at(0);
-  std::vector<Watch>& watching = watches_[static_cast<std::size_t>(x)];
-  std::size_t k = 0;
-  while (k < watching.size()) {
-    if (watching[k].value != assigned) {
-      ++k;  // x's assignment in it is false: the nogood holds whatever else happens here
+  std::vector<Watch>& list = watching(x, assigned);
+  // The watches that stay are compacted to the front in their order: kept <= k.
+  const std::size_t count = list.size();
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const Watch watch = list[k];
+    if (!space.var(watch.blockerVar).contains(watch.blockerValue)) {
+      // The blocker is false: so is the nogood. Nothing moves before the first watch leaves.
+      if (kept != k) list[kept] = watch;
+      ++kept;
       continue;
     }
-    const std::int32_t n = watching[k].nogood;
+    const std::int32_t n = watch.nogood;
     const std::int32_t begin = starts_[static_cast<std::size_t>(n)];
     const std::int32_t end = static_cast<std::size_t>(n) + 1 < starts_.size()
                                  ? starts_[static_cast<std::size_t>(n) + 1]
                                  : static_cast<std::int32_t>(literals_.size() / 2);
     std::int32_t* lits = literals_.data() + 2 * std::int64_t(begin);
-    const std::int32_t count = end - begin;
+    const std::int32_t size = end - begin;
     // x's watched assignment goes to place 1, the other watched one stays in place 0.
     if (lits[0] == x) {
       std::swap(lits[0], lits[2]);
@@ -92,29 +104,33 @@ bool NogoodStore::wake(SearchSpace& space, std::int32_t x, bool* pruned) {
     VARNEL_ASSERT(lits[2] == x && lits[3] == assigned);
     const IntVar& other = space.var(lits[0]);
     if (!other.contains(lits[1])) {
-      ++k;  // the other watched assignment is false: so is the nogood
+      list[kept++] = {n, lits[0], lits[1]};  // the other watched assignment is false
       continue;
     }
     // Another watch: an assignment that is not true (its variable open, or set elsewhere).
     std::int32_t replacement = -1;
-    for (std::int32_t j = 2; j < count && replacement < 0; ++j) {
+    for (std::int32_t j = 2; j < size && replacement < 0; ++j) {
       const IntVar& var = space.var(lits[2 * j]);
       if (var.size() > 1 || var.at(0) != lits[2 * j + 1]) replacement = j;
     }
     if (replacement >= 0) {
+      // A nogood's variables are distinct, so the new list is another one than `list`.
       std::swap(lits[2], lits[2 * replacement]);
       std::swap(lits[3], lits[2 * replacement + 1]);
-      watches_[static_cast<std::size_t>(lits[2])].push_back({n, lits[3]});
-      watching[k] = watching.back();
-      watching.pop_back();
+      watching(lits[2], lits[3]).push_back({n, lits[0], lits[1]});
       continue;
     }
     // Every assignment but the other watched one is true: it must be false.
-    if (other.size() == 1) return false;
+    list[kept++] = {n, lits[0], lits[1]};
+    if (other.size() == 1) {
+      for (++k; k < count; ++k) list[kept++] = list[k];
+      list.resize(kept);
+      return false;
+    }
     space.removeValue(lits[0], lits[1]);
     *pruned = true;
-    ++k;
   }
+  list.resize(kept);
   return true;
 }
 

@@ -4,7 +4,7 @@
 // with x = v have been refuted (or their solutions counted): a nogood, a set of assignments that
 // must not all hold. A nogood of one assignment is removed at every restart's root; longer ones
 // are propagated on two watched assignments, like clauses in a SAT solver: a nogood wakes only
-// when the variable of one of its watched assignments is assigned.
+// when one of its watched assignments comes true.
 #pragma once
 
 #include <cstdint>
@@ -48,17 +48,23 @@ class NogoodStore {
   std::int32_t* unassigned_;  // the variables not yet seen assigned: the first `open_` places
   std::int32_t open_;         // recorded on the trail: a pop gives the variables back
   std::uint64_t stamp_;
+  std::int32_t* literalBase_;  // per variable: the number of the assignment x = 0
   std::vector<std::int32_t> unary_;  // variable, value pairs
   // Nogood n's assignments: variable, value pairs from literals_[2 starts_[n]] to the next
   // nogood's; its first two are the watched ones.
   std::vector<std::int32_t> starts_;
   std::vector<std::int32_t> literals_;
-  // Per variable x: the nogoods watching an assignment x = value, with that value, so that an
-  // assignment of x to another value passes them over without reading them.
+  // Per assignment x = v (numbered literalBase_[x] + v): the nogoods watching it. Each watch
+  // keeps another assignment of its nogood, the blocker: while the blocker is false the nogood
+  // holds, and the watch is passed over without reading the nogood.
   struct Watch {
     std::int32_t nogood;
-    std::int32_t value;
+    std::int32_t blockerVar;
+    std::int32_t blockerValue;
   };
+  std::vector<Watch>& watching(std::int32_t x, std::int32_t v) {
+    return watches_[static_cast<std::size_t>(literalBase_[x] + v)];
+  }
   std::vector<std::vector<Watch>> watches_;
 };
 
