@@ -24,12 +24,13 @@ namespace varnel::testing {
 namespace {
 
 // Small instances: binary and ternary tables, tightness from loose to failing at the root, some
-// tables large enough for resets.
+// tables large enough for resets, and one ternary seed in four with tables of more than 64
+// tuples (Compact-Table runs tables of one word apart from the others).
 RbParameters smallInstance(std::uint32_t seed, std::int32_t extraVars = 3) {
   RbParameters p;
   p.arity = 2 + static_cast<std::int32_t>(seed % 2);
   p.vars = 5 + static_cast<std::int32_t>(seed % (extraVars + 1));
-  p.domain = p.arity == 2 ? 6 : 4;
+  p.domain = p.arity == 2 ? 6 : (seed % 4 == 3 ? 5 : 4);
   p.constraints = p.arity == 2 ? 8 : 5;
   p.tightness = 0.1 + 0.1 * (seed % 9);
   p.seed = seed;

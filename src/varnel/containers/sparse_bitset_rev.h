@@ -54,6 +54,9 @@ class SparseBitSetRev : public Reversible {
   // above in one pass when the mask is a single one.
   bool intersectWith(const std::uint64_t* m) { return keepWords<false>(m); }
   bool subtract(const std::uint64_t* m) { return keepWords<true>(m); }
+  // Keeps only the elements of w in the word at `offset`: w is not zero and holds no element
+  // missing there, so the word stays live. For a caller that computed the word itself.
+  void narrowWord(std::int32_t offset, std::uint64_t w);
   // The offset of a live word sharing an element with `m`, or -1 when the set and m are
   // disjoint.
   std::int32_t intersectIndex(const std::uint64_t* m) const;
@@ -132,6 +135,13 @@ inline bool SparseBitSetRev::keepWords(const std::uint64_t* m) {
     }
   }
   return changed;
+}
+
+inline void SparseBitSetRev::narrowWord(std::int32_t offset, std::uint64_t w) {
+  VARNEL_ASSERT(w != 0 && (w & ~words_[offset]) == 0);
+  if (w == words_[offset]) return;
+  saveWord(offset);
+  words_[offset] = w;
 }
 
 inline bool SparseBitSetRev::intersectWithMask() { return keepWords<false>(mask_); }

@@ -148,6 +148,9 @@ class CompactTableRev : public Reversible {
   // Removes the values of the unassigned variables (but position `skip`, -1: none) that have no
   // valid tuple left, waking the other constraints on each variable that lost some.
   void filterDomains(std::int32_t skip, PropagationQueue& queue);
+  // propagate() for a table of 64 tuples or fewer: currTable is one word, kept in a register
+  // through the run, and every mask is one word (no residues, no scratch mask).
+  bool propagateOneWord(PropagationQueue& queue);
   // Conflicts: one pass over the variables (but `skip`) against the domain sizes the update
   // saw (lastSize); values it removes stay in S_val for the next pass. False on a wipe-out.
   bool filterConflicts(std::int32_t skip, PropagationQueue& queue);
@@ -246,8 +249,58 @@ inline void CompactTableRev::filterDomains(std::int32_t skip, PropagationQueue& 
   }
 }
 
+inline bool CompactTableRev::propagateOneWord(PropagationQueue& queue) {
+  const std::int32_t arity = arity_;
+  const std::uint64_t before = table_.word(0);
+  std::uint64_t live = before;
+  std::int32_t shrunk = 0;
+  std::int32_t lastShrunk = -1;
+  for (std::int32_t i = 0; i < arity; ++i) {
+    const IntVar& var = *scope_[i];
+    const std::int32_t size = var.size();
+    const std::int32_t removed = lastSize_[i] - size;
+    if (removed == 0) continue;
+    ++shrunk;
+    lastShrunk = i;
+    setLastSize(i, size);
+    // The same choice as updateFrom's: the removed values' strict masks, or a reset.
+    std::uint64_t m = 0;
+    if (removed < size) {
+      const std::uint64_t* strict = strict_ + valueBase_[i];
+      for (std::int32_t k = size; k < size + removed; ++k) m |= strict[var.at(k)];
+      live &= ~m;
+    } else {
+      ++resetCount_;
+      const std::uint64_t* bits = bits_ + valueBase_[i];
+      for (std::int32_t k = 0; k < size; ++k) m |= bits[var.at(k)];
+      live &= m;
+    }
+    if (live == 0) return false;
+  }
+  if (live == before) return true;
+  table_.narrowWord(0, live);
+  const std::int32_t skip = shrunk == 1 ? lastShrunk : -1;
+  for (std::int32_t i = 0; i < arity; ++i) {
+    IntVar& var = *scope_[i];
+    const std::int32_t size = var.size();
+    if (i == skip || size == 1) continue;
+    const std::uint64_t* bits = bits_ + valueBase_[i];
+    for (std::int32_t k = size - 1; k >= 0; --k) {
+      const std::int32_t v = var.at(k);
+      if ((bits[v] & live) == 0) var.remove(v);
+    }
+    if (var.size() != size) {
+      VARNEL_ASSERT(var.size() > 0);
+      setLastSize(i, var.size());
+      queue.schedule(var);
+    }
+  }
+  return true;
+}
+
 inline bool CompactTableRev::propagate(PropagationQueue& queue) {
   ++propagateCount_;
+  if (words_ == 1) return propagateOneWord(queue);
   const std::int32_t arity = arity_;
   std::int32_t count = 0;
   for (std::int32_t i = 0; i < arity; ++i) {
