@@ -66,6 +66,24 @@ TEST(Allocator, BlocksOfOneChunkAreDistinctAndContiguous) {
   });
 }
 
+// A chunk reaches the free list a page at a time: blocks freed in between come back first, and
+// the chunk's rest still follows, every block once.
+TEST(Allocator, BlocksFreedWhileAChunkIsThreadedComeBackBeforeItsRest) {
+  onFreshAllocator(0, [] {
+    std::vector<char*> live;
+    for (int k = 0; k < 300; ++k) live.push_back(static_cast<char*>(allocateBlock(3)));
+    for (int k : {299, 150, 7}) freeBlock(live[k], 3);
+    for (int k : {7, 150, 299}) EXPECT_EQ(allocateBlock(3), live[k]) << "block " << k;
+    while (live.size() < 1024) live.push_back(static_cast<char*>(allocateBlock(3)));
+    EXPECT_EQ(pool(3).chunkCount, 1u);
+    EXPECT_EQ(pool(3).freeCount, 0u);
+    EXPECT_EQ(std::set<char*>(live.begin(), live.end()).size(), 1024u) << "a block came twice";
+    for (char* b : live) EXPECT_EQ((b - live[0]) % 32, 0) << "off the chunk's grid";
+    for (char* b : live) freeBlock(b, 3);
+    EXPECT_EQ(pool(3).freeCount, 1024u);
+  });
+}
+
 TEST(Allocator, FreeListIsLastInFirstOut) {
   onFreshAllocator(0, [] {
     void* a = allocateBlock(5);

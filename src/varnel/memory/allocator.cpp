@@ -57,9 +57,14 @@ detail::ProcessAllocatorInit::ProcessAllocatorInit() {
   if (processAllocatorUsers++ == 0) allocatorTlsIndex = createProcessAllocator();
 }
 
-void* refillPool(SizeClassPool* pool) {
+namespace {
+
+// Blocks threaded onto the free list at a time: a page's worth.
+constexpr std::uint64_t kThreadBytes = 4096;
+
+// Obtains a chunk for `pool`, poisoned, none of its blocks threaded yet.
+void obtainChunk(SizeClassPool* pool) {
   MemoryArena* arena = pool->allocator->arena;
-  pool->freeCount += pool->blocksPerChunk;
   const std::uint64_t words = pool->blockWords * pool->blocksPerChunk;
   const std::uint64_t bytes = words > std::numeric_limits<std::uint64_t>::max() / 8
                                   ? std::numeric_limits<std::uint64_t>::max()
@@ -80,17 +85,32 @@ void* refillPool(SizeClassPool* pool) {
     pool->chunkCapacity = newCapacity;
   }
   pool->chunks[pool->chunkCount++] = chunk;
+  pool->freeCount += pool->blocksPerChunk;
+  poisonBytes(chunk, words * 8);
+}
 
+}  // namespace
+
+void* refillPool(SizeClassPool* pool) {
+  VARNEL_ASSERT(pool->firstFree == nullptr);
+  // With the list empty, the free blocks are the last chunk's unthreaded ones.
+  if (pool->freeCount == 0) obtainChunk(pool);
+  const std::uint64_t unthreaded = pool->freeCount;
   const std::uint64_t stride = pool->blockWords;
-  auto* block = static_cast<void**>(chunk);
-  for (std::uint64_t k = 0; k + 1 < pool->blocksPerChunk; ++k) {
+  const std::uint64_t perPage = kThreadBytes / 8 / stride;
+  const std::uint64_t count = perPage == 0 ? 1 : perPage < unthreaded ? perPage : unthreaded;
+  void** chunk = static_cast<void**>(pool->chunks[pool->chunkCount - 1]);
+  void** first = chunk + (pool->blocksPerChunk - unthreaded) * stride;
+  unpoisonBytes(first, count * stride * 8);
+  void** block = first;
+  for (std::uint64_t k = 0; k + 1 < count; ++k) {
     void** next = block + stride;
     *block = next;
     block = next;
   }
   *block = nullptr;
-  poisonBytes(chunk, words * 8);
-  return chunk;
+  poisonBytes(first, count * stride * 8);
+  return first;
 }
 
 platform::ThreadSlotKey createProcessAllocator() {

@@ -24,13 +24,17 @@ struct varnel_allocator;
 // The two words every allocation and free writes come first, side by side: records carved from
 // a budget sit at 8-byte steps, and 16 bytes cross a cache line at one start in eight where the
 // first and fourth word did at three in eight.
+// A chunk is threaded onto the free list a page at a time, as the list runs dry, so that the
+// pages of a chunk a thread never reaches are never touched (nor faulted in by the system). The
+// blocks not yet threaded are the last chunk's last ones; when the list is empty, freeCount
+// counts exactly them.
 struct SizeClassPool {
   void* firstFree;               // head of the free list; the first word of a free block links on
-  std::uint64_t freeCount;       // blocks on the free list
+  std::uint64_t freeCount;       // free blocks: on the free list, or not yet threaded
   void** chunks;                 // every chunk obtained, in order
   varnel_allocator* allocator;   // the owner, through which refills reach the arena
   std::uint64_t blockWords;      // block size in 8-byte words
-  std::uint64_t blocksPerChunk;  // blocks obtained per refill
+  std::uint64_t blocksPerChunk;  // blocks obtained per chunk
   std::uint32_t chunkCapacity;   // entries of `chunks`: 8 at creation, doubled when full
   std::uint32_t chunkCount;      // chunks obtained so far
 };
@@ -62,7 +66,8 @@ void* allocateBlock(unsigned sizeClass);
 // Returns `block` to the calling thread's pool of `sizeClass`, the class it was obtained with.
 void freeBlock(void* block, unsigned sizeClass);
 
-// Obtains one chunk for an empty pool and returns its first block, the rest threaded on from it.
+// For an empty free list: threads the next page's worth of blocks of the last chunk (at least
+// one block), obtaining a chunk first when none is left, and returns the first of them.
 void* refillPool(SizeClassPool* pool);
 
 // Once, during static initialisation: allocates the slot, gives the main thread an allocator
