@@ -47,7 +47,8 @@ Branching::Branching(const BranchingOptions& options, const SearchSpace& space)
       conflictCount_(0),
       random_(options.seed) {
   for (std::int32_t c = 0; c < constraintCount_; ++c) weights_[c] = 1;
-  if (options.variables != VariableOrder::kDomWdeg && options.variables != VariableOrder::kDomDdeg) {
+  if (options.variables != VariableOrder::kDomWdeg &&
+      options.variables != VariableOrder::kDomDdeg) {
     return;
   }
   // Every variable starts open: each constraint of two or more places counts its weight, 1, at

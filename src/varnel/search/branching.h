@@ -101,11 +101,11 @@ class Branching {
   // scope holding an unassigned variable; degree_[x] sums, over the places of x in the scopes
   // of the constraints with two or more such places, their weights. Only for the degree orders.
   const CspInstance* instance_;
-  double* degree_;                // per variable
-  std::uint8_t* open_;            // per variable
-  std::int32_t* openCount_;       // per constraint
-  std::int32_t* placeStart_;      // per variable and one more: where its places start in places_
-  std::int32_t* places_;          // the constraints over each variable, once per place
+  double* degree_;            // per variable
+  std::uint8_t* open_;        // per variable
+  std::int32_t* openCount_;   // per constraint
+  std::int32_t* placeStart_;  // per variable and one more: where its places start in places_
+  std::int32_t* places_;      // the constraints over each variable, once per place
   std::int32_t placeCount_;
   std::int32_t* conflicts_;  // the last-conflict variables, oldest first
   std::int32_t conflictCount_;

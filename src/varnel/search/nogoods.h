@@ -48,7 +48,7 @@ class NogoodStore {
   std::int32_t* unassigned_;  // the variables not yet seen assigned: the first `open_` places
   std::int32_t open_;         // recorded on the trail: a pop gives the variables back
   std::uint64_t stamp_;
-  std::int32_t* literalBase_;  // per variable: the number of the assignment x = 0
+  std::int32_t* literalBase_;        // per variable: the number of the assignment x = 0
   std::vector<std::int32_t> unary_;  // variable, value pairs
   // Nogood n's assignments: variable, value pairs from literals_[2 starts_[n]] to the next
   // nogood's; its first two are the watched ones.
