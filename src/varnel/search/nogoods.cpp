@@ -70,14 +70,14 @@ NogoodStore::Outcome NogoodStore::propagate(SearchSpace& space) {
     recordIntOnce(*solver_, &open_, &stamp_);
     std::swap(unassigned_[i], unassigned_[open_ - 1]);
     --open_;
-    if (!wake(space, x, &pruned)) return Outcome::kConflict;
+    std::vector<Watch>& list = watching(x, space.var(x).at(0));
+    if (!list.empty() && !wake(space, x, list, &pruned)) return Outcome::kConflict;
   }
   return pruned ? Outcome::kPruned : Outcome::kQuiet;
 }
 
-bool NogoodStore::wake(SearchSpace& space, std::int32_t x, bool* pruned) {
+bool NogoodStore::wake(SearchSpace& space, std::int32_t x, std::vector<Watch>& list, bool* pruned) {
   const std::int32_t assigned = space.var(x).at(0);
-  std::vector<Watch>& list = watching(x, assigned);
   // The watches that stay are compacted to the front in their order: kept <= k.
   const std::size_t count = list.size();
   std::size_t kept = 0;

@@ -40,9 +40,6 @@ class NogoodStore {
   NogoodStore& operator=(const NogoodStore&) = delete;
 
  private:
-  // The nogoods watching x, which was just assigned; false on a conflict.
-  bool wake(SearchSpace& space, std::int32_t x, bool* pruned);
-
   Solver* solver_;
   std::int32_t varCount_;
   std::int32_t* unassigned_;  // the variables not yet seen assigned: the first `open_` places
@@ -66,6 +63,10 @@ class NogoodStore {
     return watches_[static_cast<std::size_t>(literalBase_[x] + v)];
   }
   std::vector<std::vector<Watch>> watches_;
+
+  // The nogoods of `list` (not empty), those watching x's assignment, x having just been
+  // assigned; false on a conflict.
+  bool wake(SearchSpace& space, std::int32_t x, std::vector<Watch>& list, bool* pruned);
 };
 
 }  // namespace varnel
