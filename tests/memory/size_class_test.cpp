@@ -22,6 +22,8 @@ TEST(SizeClass, BoundariesFallInTheDocumentedClasses) {
                {257, 17},
                {512, 17},
                {513, 18},
+               {1024, 18},
+               {1025, 19},
                {1u << 17, 25},
                {(1u << 17) + 1, 26},
                {kLargestBlockBytes / 2, 44},

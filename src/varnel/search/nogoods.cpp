@@ -77,7 +77,7 @@ NogoodStore::Outcome NogoodStore::propagate(SearchSpace& space) {
 }
 
 bool NogoodStore::wake(SearchSpace& space, std::int32_t x, std::vector<Watch>& list, bool* pruned) {
-  const std::int32_t assigned = space.var(x).at(0);
+  [[maybe_unused]] const std::int32_t assigned = space.var(x).at(0);
   // The watches that stay are compacted to the front in their order: kept <= k.
   const std::size_t count = list.size();
   std::size_t kept = 0;
