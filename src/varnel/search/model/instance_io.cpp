@@ -22,7 +22,14 @@ std::string counted(std::int64_t n, const char* noun) {
 
 constexpr int kEnd = std::char_traits<char>::eof();
 
-std::string quoted(std::string_view field) { return "'" + printableText(field) + "'"; }
+std::string quoted(std::string_view field) {
+  // Appended rather than "'" + printableText(field): GCC 12 warns falsely (-Wrestrict) on
+  // a literal prepended to a temporary string.
+  std::string text(1, '\'');
+  text += printableText(field);
+  text += '\'';
+  return text;
+}
 
 // The text as fields on numbered lines: blanks are spaces and tabs, '#' starts a comment to the
 // end of the line, a line ends at LF or CRLF. A UTF-8 byte-order mark opening the text is
