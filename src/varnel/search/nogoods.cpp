@@ -77,7 +77,6 @@ NogoodStore::Outcome NogoodStore::propagate(SearchSpace& space) {
 }
 
 bool NogoodStore::wake(SearchSpace& space, std::int32_t x, std::vector<Watch>& list, bool* pruned) {
-  [[maybe_unused]] const std::int32_t assigned = space.var(x).at(0);
   // The watches that stay are compacted to the front in their order: kept <= k.
   const std::size_t count = list.size();
   std::size_t kept = 0;
@@ -101,7 +100,7 @@ bool NogoodStore::wake(SearchSpace& space, std::int32_t x, std::vector<Watch>& l
       std::swap(lits[0], lits[2]);
       std::swap(lits[1], lits[3]);
     }
-    VARNEL_ASSERT(lits[2] == x && lits[3] == assigned);
+    VARNEL_ASSERT(lits[2] == x && lits[3] == space.var(x).at(0));
     const IntVar& other = space.var(lits[0]);
     if (!other.contains(lits[1])) {
       list[kept++] = {n, lits[0], lits[1]};  // the other watched assignment is false
