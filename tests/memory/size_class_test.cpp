@@ -51,6 +51,14 @@ TEST(SizeClass, EveryRequestGetsTheSmallestBlockThatHoldsIt) {
   }
 }
 
+// Outside the precondition a table read would land before the table: checked builds stop.
+TEST(SizeClassDeathTest, RequestsOutsideTheClassesStopCheckedBuilds) {
+  if (!VARNEL_ASSERTS_ON) GTEST_SKIP() << "preconditions are checked in debug builds only";
+  volatile std::uint64_t zero = 0;  // not a constant: the call runs
+  EXPECT_DEATH(sizeClassOf(zero), "bytes >= 1");
+  EXPECT_DEATH(sizeClassOf(kLargestBlockBytes + zero + 1), "bytes <= kLargestBlockBytes");
+}
+
 TEST(SizeClass, RefillsTakeOneChunkOfTheDocumentedSize) {
   for (unsigned c = 0; c < 16; ++c) {
     EXPECT_EQ(blocksPerChunkOf(c), 1024u) << "class " << c;

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "varnel/platform/assert.h"
+
 namespace varnel {
 
 // Number of size classes, 0 to 45.
@@ -52,6 +54,7 @@ inline constexpr SmallSizeClasses kSmallSizeClasses = tabulateSmallSizeClasses()
 // 128-byte table instead of the formula's ten instructions; larger ones take the formula after a
 // branch that a caller mixing both sides of 1 KiB may mispredict.
 constexpr unsigned sizeClassOf(std::uint64_t bytes) {
+  VARNEL_ASSERT(bytes >= 1 && bytes <= kLargestBlockBytes);  // 0 would index before the table
   if (bytes <= detail::kTabledBytes) [[likely]] {
     return detail::kSmallSizeClasses.of[(bytes - 1) >> 3];
   }
