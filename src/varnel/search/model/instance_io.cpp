@@ -22,14 +22,7 @@ std::string counted(std::int64_t n, const char* noun) {
 
 constexpr int kEnd = std::char_traits<char>::eof();
 
-std::string quoted(std::string_view field) {
-  // Appended rather than "'" + printableText(field): GCC 12 warns falsely (-Wrestrict) on
-  // a literal prepended to a temporary string.
-  std::string text(1, '\'');
-  text += printableText(field);
-  text += '\'';
-  return text;
-}
+std::string quoted(std::string_view field) { return quotedText(field); }
 
 // The text as fields on numbered lines: blanks are spaces and tabs, '#' starts a comment to the
 // end of the line, a line ends at LF or CRLF. A UTF-8 byte-order mark opening the text is
@@ -494,6 +487,15 @@ std::string printableText(std::string_view text, std::size_t limit) {
   }
   if (shown < text.size()) out += "...";
   return out;
+}
+
+std::string quotedText(std::string_view text, std::size_t limit) {
+  // Appended rather than "'" + printableText(text) + "'": GCC 12 warns falsely (-Wrestrict) on
+  // a literal prepended to a temporary string.
+  std::string quoted(1, '\'');
+  quoted += printableText(text, limit);
+  quoted += '\'';
+  return quoted;
 }
 
 InstanceReadResult readInstance(std::istream& in, const InstanceShapeCheck& check) {

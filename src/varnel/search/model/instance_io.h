@@ -51,4 +51,7 @@ void writeInstance(std::ostream& out, const CspInstance& instance, const std::st
 // "..."); limit 0: all of it.
 std::string printableText(std::string_view text, std::size_t limit = 40);
 
+// printableText between single quotes, as messages show a field.
+std::string quotedText(std::string_view text, std::size_t limit = 40);
+
 }  // namespace varnel

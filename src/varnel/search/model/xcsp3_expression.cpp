@@ -128,9 +128,8 @@ bool Expression::parse(std::string_view text, const NameResolver& resolve, std::
         std::int64_t k = 0;
         const auto [p, ec] = std::from_chars(text.data() + i + 1, text.data() + end, k);
         if (ec != std::errc() || p != text.data() + end || k > 1000000) {
-          std::string shown(1, '\'');
-          shown += printableText(text.substr(i, std::min<std::size_t>(end - i + 1, 20)), 0);
-          return fail(shown + "' is not a parameter");
+          return fail(quotedText(text.substr(i, std::min<std::size_t>(end - i + 1, 20)), 0) +
+                      " is not a parameter");
         }
         steps_.push_back({ExpressionStep::kParameter, 0, 0, k});
       } else {

@@ -102,13 +102,7 @@ bool forEachToken(std::string_view text, const Visit& visit) {
   return true;
 }
 
-// Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + std::string + "'".
-std::string shown(std::string_view text) {
-  std::string quoted(1, '\'');
-  quoted += printableText(text, 60);
-  quoted += '\'';
-  return quoted;
-}
+std::string shown(std::string_view text) { return quotedText(text, 60); }
 
 struct Domain {
   std::vector<std::int64_t> values;  // increasing
