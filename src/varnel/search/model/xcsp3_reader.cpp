@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <istream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -1866,24 +1867,25 @@ Xcsp3ReadResult readXcsp3(std::istream& in, const Xcsp3ReadOptions& options) {
     XML_SetEntityDeclHandler(parser, onEntity);
     Feeder feeder(parser, builder);
     constexpr std::size_t kChunk = std::size_t(1) << 18;
-    std::vector<char> input(kChunk);
+    // Left unwritten: a small file touches only the pages it fills.
+    const std::unique_ptr<char[]> input = std::make_unique_for_overwrite<char[]>(kChunk);
     std::streambuf* source = in.rdbuf();
     const auto readSome = [&](char* to, std::size_t size) {
       return source == nullptr
                  ? std::size_t(0)
                  : static_cast<std::size_t>(source->sgetn(to, static_cast<std::streamsize>(size)));
     };
-    std::size_t got = readSome(input.data(), kChunk);
-    const std::string_view head(input.data(), got);
+    std::size_t got = readSome(input.get(), kChunk);
+    const std::string_view head(input.get(), got);
     if (got == 0 || startsWithXml(head)) {
       bool going = true;
       while (going && got > 0) {
-        going = feeder.feed(input.data(), got, false);
-        got = going ? readSome(input.data(), kChunk) : 0;
+        going = feeder.feed(input.get(), got, false);
+        got = going ? readSome(input.get(), kChunk) : 0;
       }
       if (going) feeder.feed(nullptr, 0, true);
     } else {
-      LzmaDecoder decoder(source, input.data(), kChunk, got);
+      LzmaDecoder decoder(source, input.get(), kChunk, got);
       decodeAndParse(decoder, feeder, builder);
     }
     builder.finish();
