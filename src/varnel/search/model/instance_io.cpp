@@ -22,8 +22,6 @@ std::string counted(std::int64_t n, const char* noun) {
 
 constexpr int kEnd = std::char_traits<char>::eof();
 
-std::string quoted(std::string_view field) { return quotedText(field); }
-
 // The text as fields on numbered lines: blanks are spaces and tabs, '#' starts a comment to the
 // end of the line, a line ends at LF or CRLF. A UTF-8 byte-order mark opening the text is
 // skipped. Control bytes, a CR alone, a field longer than kLongestInstanceField and a line
@@ -68,7 +66,7 @@ class FieldReader {
       if (c < 0x20 || c == 0x7f) return failAt(controlByte(c));
       if (field_.size() == kLongestInstanceField) {
         return failAt("a field longer than " + std::to_string(kLongestInstanceField) +
-                      " characters: " + quoted(field_));
+                      " characters: " + quotedText(field_));
       }
       field_ += static_cast<char>(take());
       c = peek();
@@ -197,7 +195,8 @@ class Parser {
   bool keyword(const char* word) {
     std::string_view first;
     fields_.field(&first);  // a line from nextLine holds one
-    if (first != word) return fail("expected '" + std::string(word) + "', found " + quoted(first));
+    if (first != word)
+      return fail("expected '" + std::string(word) + "', found " + quotedText(first));
     return true;
   }
   bool fewerFields(const char* word) {
@@ -209,7 +208,7 @@ class Parser {
     std::string_view text;
     if (!fields_.field(&text)) return fewerFields(word);
     if (!parseInteger(text, low, high, out)) {
-      return fail(std::string(what) + " " + quoted(text) + " is not an integer from " +
+      return fail(std::string(what) + " " + quotedText(text) + " is not an integer from " +
                   std::to_string(low) + " to " + std::to_string(high));
     }
     return true;
@@ -268,7 +267,7 @@ class Parser {
     std::string_view text;
     while (fields_.field(&text)) {
       if (!parseInteger(text, -kLargestInstanceValue, kLargestInstanceValue, &v)) {
-        return fail("the value " + quoted(text) + " is not an integer from " +
+        return fail("the value " + quotedText(text) + " is not an integer from " +
                     std::to_string(-kLargestInstanceValue) + " to " +
                     std::to_string(kLargestInstanceValue));
       }
@@ -301,7 +300,7 @@ class Parser {
     if (first == "alldifferent") return readAllDifferent(false);
     if (first == "alldifferent-lists") return readAllDifferent(true);
     return fail("expected 'table', 'conflicts', 'alldifferent' or 'alldifferent-lists', found " +
-                quoted(first));
+                quotedText(first));
   }
 
   // `count` variables, the rest of the line, into `scope`; `distinct`: none twice.
@@ -311,7 +310,7 @@ class Parser {
     std::int64_t x = 0;
     while (static_cast<std::int64_t>(scope->size()) < count && fields_.field(&text)) {
       if (!parseInteger(text, 0, instance_->varCount() - 1, &x)) {
-        return fail("the variable " + quoted(text) + " is not an integer from 0 to " +
+        return fail("the variable " + quotedText(text) + " is not an integer from 0 to " +
                     std::to_string(instance_->varCount() - 1));
       }
       scope->push_back(static_cast<std::int32_t>(x));
@@ -419,7 +418,7 @@ class Parser {
         continue;
       }
       if (!parseInteger(text, -kLargestInstanceValue, kLargestInstanceValue, &v)) {
-        return fail("the value " + quoted(text) + " is not an integer from " +
+        return fail("the value " + quotedText(text) + " is not an integer from " +
                     std::to_string(-kLargestInstanceValue) + " to " +
                     std::to_string(kLargestInstanceValue));
       }
