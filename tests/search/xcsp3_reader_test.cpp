@@ -152,6 +152,19 @@ TEST(Xcsp3Reader, EveryConstructMeansWhatTheFileSays) {
          return !(v[0] == 0 && v[1] == 0) && v[0] != 1 && v[1] != 2 && v[2] == 2 && v[3] == 1 &&
                 (v[4] == 0 || v[4] == 2);
        }},
+      {"unary restrictions renumber the tables over their variables",
+       instance(x3,
+                "<extension><list> x[0] x[1] </list>"
+                "<supports> (0,1)(1,*)(2,0)(*,2)(2,1) </supports></extension>"
+                "<intension> ne(x[0],0) </intension>"
+                "<extension><list> x[1] x[2] </list><conflicts> (0,*)(2,2) </conflicts></extension>"
+                "<extension><list> x[1] </list><supports> 0 2 </supports></extension>"),
+       0, 2,
+       [](const Values& v) {
+         const bool supported =
+             (v[0] == 0 && v[1] == 1) || v[0] == 1 || (v[0] == 2 && v[1] != 2) || v[1] == 2;
+         return supported && v[0] != 0 && v[1] != 1 && v[1] != 0 && !(v[1] == 2 && v[2] == 2);
+       }},
       {"a unary conflicts table empties a domain",
        instance(x3,
                 "<extension><list> x[1] </list>"

@@ -20,7 +20,7 @@ NogoodStore::NogoodStore(const SearchSpace& space)
     literalBase_[x] = literals;
     literals += space.var(x).initialSize();
   }
-  watches_.resize(static_cast<std::size_t>(literals));
+  literalCount_ = literals;
 }
 
 NogoodStore::~NogoodStore() {
@@ -35,6 +35,9 @@ void NogoodStore::add(const std::int32_t* vars, const std::int32_t* values, std:
     unary_.push_back(values[0]);
     return;
   }
+  // The watch lists appear with the first nogood to watch: a search that never restarts, or
+  // learns nothing longer than one assignment, does not pay for one list per assignment.
+  if (watches_.empty()) watches_.resize(static_cast<std::size_t>(literalCount_));
   // The deepest assignments first: they are the ones watched, the last to come true again.
   const auto n = static_cast<std::int32_t>(starts_.size());
   starts_.push_back(static_cast<std::int32_t>(literals_.size() / 2));
@@ -70,6 +73,7 @@ NogoodStore::Outcome NogoodStore::propagate(SearchSpace& space) {
     recordIntOnce(*solver_, &open_, &stamp_);
     std::swap(unassigned_[i], unassigned_[open_ - 1]);
     --open_;
+    if (starts_.empty()) continue;
     std::vector<Watch>& list = watching(x, space.var(x).at(0));
     if (!list.empty() && !wake(space, x, list, &pruned)) return Outcome::kConflict;
   }

@@ -46,6 +46,7 @@ class NogoodStore {
   std::int32_t open_;         // recorded on the trail: a pop gives the variables back
   std::uint64_t stamp_;
   std::int32_t* literalBase_;        // per variable: the number of the assignment x = 0
+  std::int32_t literalCount_ = 0;    // assignments numbered: the sum of the initial domains
   std::vector<std::int32_t> unary_;  // variable, value pairs
   // Nogood n's assignments: variable, value pairs from literals_[2 starts_[n]] to the next
   // nogood's; its first two are the watched ones.

@@ -91,6 +91,59 @@ void CspInstance::addAllDifferent(const std::int32_t* vars, std::int32_t listLen
   t.lists = listCount;
 }
 
+void CspInstance::keepValues(const std::int32_t* const* renumber) {
+  for (std::int32_t x = 0; x < varCount_; ++x) {
+    const std::int32_t* to = renumber[x];
+    if (to == nullptr) continue;
+    const std::int32_t size = domainSizes_[x];
+    std::int32_t kept = 0;
+    for (std::int32_t k = 0; k < size; ++k) {
+      VARNEL_ASSERT(to[k] == -1 || to[k] == kept);
+      if (to[k] != -1) domains_[x][kept++] = domains_[x][k];
+    }
+    VARNEL_ASSERT(kept >= 1);
+    if (kept != size) {
+      // The block is sized for the domain it holds: the smaller domain moves to its own.
+      std::int64_t* narrowed = allocateArray<std::int64_t>(static_cast<std::uint64_t>(kept));
+      std::copy_n(domains_[x], kept, narrowed);
+      freeArray(domains_[x], static_cast<std::uint64_t>(size));
+      domains_[x] = narrowed;
+      domainSizes_[x] = kept;
+    }
+  }
+  for (std::int32_t c = 0; c < constraintCount_; ++c) {
+    Table& t = constraints_[c];
+    if (t.kind == ConstraintKind::kAllDifferent ||
+        std::none_of(t.scope, t.scope + t.arity,
+                     [&](std::int32_t x) { return renumber[x] != nullptr; })) {
+      continue;
+    }
+    // Rows move down over the dropped ones.
+    std::int64_t rows = 0;
+    for (std::int64_t r = 0; r < t.numTuples; ++r) {
+      const std::int32_t* from = t.tuples + r * t.arity;
+      std::int32_t* row = t.tuples + rows * t.arity;
+      bool keep = true;
+      for (std::int32_t i = 0; i < t.arity && keep; ++i) {
+        const std::int32_t* to = renumber[t.scope[i]];
+        const std::int32_t e = from[i] == kStar || to == nullptr ? from[i] : to[from[i]];
+        keep = e != -1 || from[i] == kStar;
+        row[i] = e;
+      }
+      rows += keep ? 1 : 0;
+    }
+    if (rows != t.numTuples) {
+      const std::uint64_t entries = std::uint64_t(t.arity) * std::uint64_t(rows);
+      t.stars = std::find(t.tuples, t.tuples + entries, kStar) != t.tuples + entries;
+      std::int32_t* shorter = allocateArray<std::int32_t>(entries);
+      std::copy_n(t.tuples, entries, shorter);
+      freeArray(t.tuples, std::uint64_t(t.arity) * std::uint64_t(t.numTuples));
+      t.tuples = shorter;
+      t.numTuples = static_cast<std::int32_t>(rows);
+    }
+  }
+}
+
 bool CspInstance::onlyPositiveTables() const {
   for (std::int32_t c = 0; c < constraintCount_; ++c) {
     if (constraints_[c].kind != ConstraintKind::kSupports || constraints_[c].stars) return false;

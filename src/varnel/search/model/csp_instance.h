@@ -43,6 +43,11 @@ class CspInstance : public Reversible {
   // in `vars`. One list: its variables take pairwise different values. Several lists: the lists
   // pairwise differ as tuples (at some position); a variable may then stand in several lists.
   void addAllDifferent(const std::int32_t* vars, std::int32_t listLength, std::int32_t listCount);
+  // Narrows domains in place. For each x whose renumber[x] is not null, value index k becomes
+  // renumber[x][k], or leaves the domain when that is -1; the indices kept must run 0, 1, ...
+  // in order, and at least one must be kept. A table row naming a value that left is dropped
+  // and the others are renumbered; constraints over no narrowed variable are not touched.
+  void keepValues(const std::int32_t* const* renumber);
 
   std::int32_t varCount() const { return varCount_; }
   std::int32_t domainSize(std::int32_t x) const { return domainSizes_[x]; }

@@ -1499,65 +1499,29 @@ void Xcsp3Builder::finish() {
   const std::int32_t n = instance_->varCount();
   if (rootFalse_ && n == 0) return fail("a constraint over no variable that is false");
   if (!allowed_.empty() || rootFalse_) {
-    // The unary restrictions: the domains lose the values they exclude, and every table's
-    // indices follow. A variable left without a value keeps its domain under an empty table,
-    // which the search fails at the root.
+    // The unary restrictions, in place: the domains lose the values they exclude, and the
+    // tables over those variables follow (the others are not copied). A variable left without
+    // a value keeps its domain under an empty table, which the search fails at the root; those
+    // tables come in variable order, whatever order the map keeps.
     std::vector<std::vector<std::int32_t>> remap(static_cast<std::size_t>(n));
+    std::vector<const std::int32_t*> renumber(static_cast<std::size_t>(n), nullptr);
     std::vector<std::int32_t> emptied;
     if (rootFalse_) emptied.push_back(0);
-    auto* restricted = newPooled<CspInstance>(n);
-    for (std::int32_t x = 0; x < n; ++x) {
-      const auto it = allowed_.find(x);
-      if (it == allowed_.end()) {
-        restricted->setDomain(x, instance_->values(x), instance_->domainSize(x));
-        continue;
-      }
-      std::vector<std::int64_t> values;
+    for (const auto& [x, allowed] : allowed_) {
       std::vector<std::int32_t>& to = remap[static_cast<std::size_t>(x)];
-      for (std::int32_t k = 0; k < instance_->domainSize(x); ++k) {
-        to.push_back(it->second[static_cast<std::size_t>(k)]
-                         ? static_cast<std::int32_t>(values.size())
-                         : -1);
-        if (it->second[static_cast<std::size_t>(k)]) values.push_back(instance_->value(x, k));
-      }
-      if (values.empty()) {
+      std::int32_t kept = 0;
+      for (std::int32_t k = 0; k < instance_->domainSize(x); ++k)
+        to.push_back(allowed[static_cast<std::size_t>(k)] ? kept++ : -1);
+      if (kept == 0) {
         emptied.push_back(x);
-        to.clear();
-        restricted->setDomain(x, instance_->values(x), instance_->domainSize(x));
-      } else {
-        restricted->setDomain(x, values.data(), static_cast<std::int32_t>(values.size()));
+      } else if (kept < instance_->domainSize(x)) {
+        renumber[static_cast<std::size_t>(x)] = to.data();
       }
     }
-    std::vector<std::int32_t> rows;
-    for (std::int32_t c = 0; c < instance_->constraintCount(); ++c) {
-      const std::int32_t arity = instance_->arity(c);
-      const std::int32_t* scope = instance_->scope(c);
-      if (!instance_->isTable(c)) {
-        restricted->addAllDifferent(scope, instance_->listLength(c), instance_->listCount(c));
-        continue;
-      }
-      rows.clear();
-      const std::int32_t* tuples = instance_->tuples(c);
-      for (std::int64_t r = 0; r < instance_->tupleCount(c); ++r) {
-        const std::size_t at = rows.size();
-        bool keep = true;
-        for (std::int32_t i = 0; i < arity && keep; ++i) {
-          std::int32_t e = tuples[r * arity + i];
-          const std::vector<std::int32_t>& to = remap[static_cast<std::size_t>(scope[i])];
-          if (e != kStar && !to.empty()) e = to[static_cast<std::size_t>(e)];
-          keep = e != -1 || tuples[r * arity + i] == kStar;
-          rows.push_back(e);
-        }
-        if (!keep) rows.resize(at);
-      }
-      restricted->addTable(
-          instance_->kind(c), scope, arity, rows.data(),
-          static_cast<std::int32_t>(rows.size() / static_cast<std::size_t>(arity)));
-    }
+    instance_->keepValues(renumber.data());
+    std::sort(emptied.begin(), emptied.end());
     for (const std::int32_t x : emptied)
-      restricted->addTable(ConstraintKind::kSupports, &x, 1, nullptr, 0);
-    deletePooled(instance_);
-    instance_ = restricted;
+      instance_->addTable(ConstraintKind::kSupports, &x, 1, nullptr, 0);
   }
   result_.instance = instance_;
   instance_ = nullptr;
