@@ -58,6 +58,36 @@ TEST(Arrays, GrowingFromNothingCopiesAndFreesNothing) {
   });
 }
 
+// Zeroed arrays: a fresh one-block chunk (taken zeroed from the heap) and a block that comes
+// back dirty, with and without a budget, keep the pools' counts as allocateArray does.
+TEST(Arrays, ZeroedArraysAreZeroWhetherTheBlockIsFreshOrReused) {
+  for (const std::uint64_t budget : {std::uint64_t{0}, std::uint64_t{4} << 20}) {
+    onFreshAllocator(budget, [budget] {
+      constexpr std::uint64_t kWords = 40000;  // 320,000 bytes: class 27, one block a chunk
+      constexpr unsigned kClass = 27;
+      for (int round = 0; round < 2; ++round) {
+        auto* words = allocateZeroedArray<std::uint64_t>(kWords);
+        const SizeClassPool* pool = currentAllocator()->pools[kClass];
+        EXPECT_EQ(pool->chunkCount, 1u) << "budget " << budget << ", round " << round;
+        EXPECT_EQ(pool->freeCount, 0u) << "budget " << budget << ", round " << round;
+        std::uint64_t nonZero = 0;
+        for (std::uint64_t k = 0; k < kWords; ++k) nonZero += words[k] != 0;
+        EXPECT_EQ(nonZero, 0u) << "budget " << budget << ", round " << round;
+        for (std::uint64_t k = 0; k < kWords; ++k) words[k] = ~k;
+        freeArray(words, kWords);
+        EXPECT_EQ(pool->freeCount, 1u);
+      }
+      auto* small = allocateArray<std::uint8_t>(24);  // a class of many blocks, dirtied
+      small[3] = 9;
+      freeArray(small, 24);
+      auto* zeroed = allocateZeroedArray<std::uint8_t>(24);
+      EXPECT_EQ(zeroed, small) << "the same block comes back";
+      for (int k = 0; k < 24; ++k) EXPECT_EQ(zeroed[k], 0) << "byte " << k;
+      freeArray(zeroed, 24);
+    });
+  }
+}
+
 TEST(Arrays, SameClassComesBackAfterAFree) {
   onFreshAllocator(0, [] {
     auto* a = allocateArray<std::int32_t>(20);  // 80 bytes

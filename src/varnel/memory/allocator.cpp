@@ -62,14 +62,14 @@ namespace {
 // Blocks threaded onto the free list at a time: a page's worth.
 constexpr std::uint64_t kThreadBytes = 4096;
 
-// Obtains a chunk for `pool`, poisoned, none of its blocks threaded yet.
-void obtainChunk(SizeClassPool* pool) {
+// Obtains a chunk for `pool`, poisoned, none of its blocks threaded yet; all zero if `zeroed`.
+void obtainChunk(SizeClassPool* pool, bool zeroed = false) {
   MemoryArena* arena = pool->allocator->arena;
   const std::uint64_t words = pool->blockWords * pool->blocksPerChunk;
   const std::uint64_t bytes = words > std::numeric_limits<std::uint64_t>::max() / 8
                                   ? std::numeric_limits<std::uint64_t>::max()
                                   : words * 8;
-  void* chunk = arenaAllocate(arena, bytes);
+  void* chunk = zeroed ? arenaAllocateZeroed(arena, bytes) : arenaAllocate(arena, bytes);
   if (chunk == nullptr) exitChunkRefused(words);
 
   if (pool->chunkCount == pool->chunkCapacity) {
@@ -111,6 +111,30 @@ void* refillPool(SizeClassPool* pool) {
   *block = nullptr;
   poisonBytes(first, count * stride * 8);
   return first;
+}
+
+void* allocateZeroedBlock(unsigned sizeClass, [[maybe_unused]] std::uint64_t bytes) {
+  VARNEL_ASSERT(sizeClass < kSizeClassCount && bytes <= blockBytesOf(sizeClass));
+#ifdef VARNEL_SYSTEM_HEAP
+  void* block = std::calloc(1, blockBytesOf(sizeClass));
+  if (block == nullptr) exitChunkRefused(blockBytesOf(sizeClass) / 8);
+  return block;
+#else
+  SizeClassPool* pool = currentAllocator()->pools[sizeClass];
+  if (pool->blocksPerChunk != 1 || pool->firstFree != nullptr ||
+      pool->allocator->arena->capacity != 0) {
+    void* block = allocateBlock(sizeClass);
+    std::memset(block, 0, bytes);
+    return block;
+  }
+  // What refillPool and allocateBlock do for a chunk of one block, the chunk taken zeroed.
+  VARNEL_ASSERT(pool->freeCount == 0);
+  obtainChunk(pool, true);
+  void* block = pool->chunks[pool->chunkCount - 1];
+  unpoisonBytes(block, pool->blockWords * 8);
+  --pool->freeCount;
+  return block;
+#endif
 }
 
 platform::ThreadSlotKey createProcessAllocator() {

@@ -63,6 +63,12 @@ varnel_allocator* currentAllocator();
 // process. Contents undefined.
 void* allocateBlock(unsigned sizeClass);
 
+// A block of class `sizeClass` whose first `bytes` bytes (at most the block's) are zero. When
+// the block needs a chunk of its own (the classes of one block per chunk, their free list
+// empty) and there is no budget, the heap hands the chunk over zeroed: pages the system maps
+// anew are then not written twice. Otherwise the bytes are cleared here.
+void* allocateZeroedBlock(unsigned sizeClass, std::uint64_t bytes);
+
 // Returns `block` to the calling thread's pool of `sizeClass`, the class it was obtained with.
 void freeBlock(void* block, unsigned sizeClass);
 

@@ -13,12 +13,18 @@ namespace varnel {
 // Block for `count` elements of `elementSize` bytes; null for count 0, without touching a pool.
 void* allocateArray(std::uint64_t count, std::uint64_t elementSize);
 
+// allocateArray's block with its `count` elements zero (see allocateZeroedBlock: a large
+// array the heap maps anew is not cleared twice).
+void* allocateZeroedArray(std::uint64_t count, std::uint64_t elementSize);
+
 // Returns the block of an array of `count` elements of `elementSize` bytes; nothing for 0.
 void freeArray(void* data, std::uint64_t count, std::uint64_t elementSize);
 
 // Typed forms: the element size is sizeof(T).
 template <class T>
 T* allocateArray(std::uint64_t count);
+template <class T>
+T* allocateZeroedArray(std::uint64_t count);
 template <class T>
 void freeArray(T* data, std::uint64_t count);
 
@@ -40,17 +46,34 @@ constexpr std::int32_t doubledCapacity(std::int32_t capacity) {
 
 // --- Inline definitions ------------------------------------------------------------------
 
-inline void* allocateArray(std::uint64_t count, std::uint64_t elementSize) {
-  if (count == 0) return nullptr;
+namespace detail {
+// The bytes of count (>= 1) elements; past the largest block the process ends.
+inline std::uint64_t arrayBytes(std::uint64_t count, std::uint64_t elementSize) {
   if (count > kLargestBlockBytes / elementSize) [[unlikely]] {
     exitRequestTooLarge(count > UINT64_MAX / elementSize ? UINT64_MAX : count * elementSize);
   }
-  const std::uint64_t bytes = count * elementSize;
-  const unsigned sizeClass = sizeClassOf(bytes);
-  void* block = allocateBlock(sizeClass);
-  // The tail past the requested elements stays out of bounds for sanitizer builds.
+  return count * elementSize;
+}
+
+// The tail past the requested elements stays out of bounds for sanitizer builds.
+inline void* poisonTail(void* block, std::uint64_t bytes, unsigned sizeClass) {
   poisonBytes(static_cast<char*>(block) + bytes, blockBytesOf(sizeClass) - bytes);
   return block;
+}
+}  // namespace detail
+
+inline void* allocateArray(std::uint64_t count, std::uint64_t elementSize) {
+  if (count == 0) return nullptr;
+  const std::uint64_t bytes = detail::arrayBytes(count, elementSize);
+  const unsigned sizeClass = sizeClassOf(bytes);
+  return detail::poisonTail(allocateBlock(sizeClass), bytes, sizeClass);
+}
+
+inline void* allocateZeroedArray(std::uint64_t count, std::uint64_t elementSize) {
+  if (count == 0) return nullptr;
+  const std::uint64_t bytes = detail::arrayBytes(count, elementSize);
+  const unsigned sizeClass = sizeClassOf(bytes);
+  return detail::poisonTail(allocateZeroedBlock(sizeClass, bytes), bytes, sizeClass);
 }
 
 inline void freeArray(void* data, std::uint64_t count, std::uint64_t elementSize) {
@@ -61,6 +84,11 @@ inline void freeArray(void* data, std::uint64_t count, std::uint64_t elementSize
 template <class T>
 T* allocateArray(std::uint64_t count) {
   return static_cast<T*>(allocateArray(count, sizeof(T)));
+}
+
+template <class T>
+T* allocateZeroedArray(std::uint64_t count) {
+  return static_cast<T*>(allocateZeroedArray(count, sizeof(T)));
 }
 
 template <class T>

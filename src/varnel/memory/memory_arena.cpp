@@ -2,6 +2,7 @@
 #include "varnel/memory/memory_arena.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "varnel/memory/out_of_memory.h"
 #include "varnel/platform/assert.h"
@@ -18,6 +19,14 @@ void* arenaAllocate(MemoryArena* arena, std::uint64_t bytes) {
   arena->used = start + rounded;
   if (!fits) exitBudgetExceeded(arena->capacity);
   return static_cast<char*>(arena->base) + start;
+}
+
+void* arenaAllocateZeroed(MemoryArena* arena, std::uint64_t bytes) {
+  if (bytes == 0) return nullptr;
+  if (arena->capacity == 0) return std::calloc(1, bytes);
+  void* block = arenaAllocate(arena, bytes);
+  std::memset(block, 0, bytes);
+  return block;
 }
 
 void arenaRelease([[maybe_unused]] MemoryArena* arena, void* block) {

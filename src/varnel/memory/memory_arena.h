@@ -20,6 +20,10 @@ constexpr std::uint64_t roundUpToWord(std::uint64_t bytes) { return ((bytes - 1)
 // rounded up to 8, never null; passing the capacity ends the process ("is exceeded").
 void* arenaAllocate(MemoryArena* arena, std::uint64_t bytes);
 
+// arenaAllocate's block with its `bytes` bytes zero: from the heap's calloc without a budget,
+// cleared here inside one.
+void* arenaAllocateZeroed(MemoryArena* arena, std::uint64_t bytes);
+
 // Returns to the heap a block that arenaAllocate took from it. Only for arenas without a budget.
 void arenaRelease(MemoryArena* arena, void* block);
 

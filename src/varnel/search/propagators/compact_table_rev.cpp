@@ -23,13 +23,8 @@ SupportMasks::SupportMasks(std::int32_t arity, const std::int32_t* domainSizes,
   valueBase_[0] = 0;
   for (std::int32_t i = 0; i < arity; ++i) valueBase_[i + 1] = valueBase_[i] + domainSizes[i];
   const std::uint64_t words = std::uint64_t(valueBase_[arity]) * std::uint64_t(wordCount_);
-  bits_ = allocateArray<std::uint64_t>(words);
-  for (std::uint64_t k = 0; k < words; ++k) bits_[k] = 0;
-  strict_ = bits_;
-  if (stars) {
-    strict_ = allocateArray<std::uint64_t>(words);
-    for (std::uint64_t k = 0; k < words; ++k) strict_[k] = 0;
-  }
+  bits_ = allocateZeroedArray<std::uint64_t>(words);
+  strict_ = stars ? allocateZeroedArray<std::uint64_t>(words) : bits_;
 }
 
 SupportMasks::~SupportMasks() {
