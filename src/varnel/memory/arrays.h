@@ -32,6 +32,9 @@ void freeArray(T* data, std::uint64_t count);
 // block is returned. Never in place. Requires newCount >= oldCount.
 template <class T>
 T* growArray(T* data, std::uint64_t oldCount, std::uint64_t newCount);
+// The same for newCount <= oldCount: the first newCount elements move to a block of their size.
+template <class T>
+T* shrinkArray(T* data, std::uint64_t oldCount, std::uint64_t newCount);
 
 // The capacity a full growable array doubles to; an empty one grows to 1. Past 2^30 the double
 // would not fit the 32-bit capacity, so the array grows to the last count 32-bit positions can
@@ -101,6 +104,15 @@ T* growArray(T* data, std::uint64_t oldCount, std::uint64_t newCount) {
   VARNEL_ASSERT(newCount >= oldCount);
   T* fresh = allocateArray<T>(newCount);
   std::copy_n(data, oldCount, fresh);
+  freeArray(data, oldCount);
+  return fresh;
+}
+
+template <class T>
+T* shrinkArray(T* data, std::uint64_t oldCount, std::uint64_t newCount) {
+  VARNEL_ASSERT(newCount <= oldCount);
+  T* fresh = allocateArray<T>(newCount);
+  std::copy_n(data, newCount, fresh);
   freeArray(data, oldCount);
   return fresh;
 }

@@ -2,7 +2,6 @@
 #include "varnel/memory/memory_arena.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "varnel/memory/out_of_memory.h"
 #include "varnel/platform/assert.h"
@@ -21,12 +20,9 @@ void* arenaAllocate(MemoryArena* arena, std::uint64_t bytes) {
   return static_cast<char*>(arena->base) + start;
 }
 
-void* arenaAllocateZeroed(MemoryArena* arena, std::uint64_t bytes) {
-  if (bytes == 0) return nullptr;
-  if (arena->capacity == 0) return std::calloc(1, bytes);
-  void* block = arenaAllocate(arena, bytes);
-  std::memset(block, 0, bytes);
-  return block;
+void* arenaAllocateZeroed([[maybe_unused]] MemoryArena* arena, std::uint64_t bytes) {
+  VARNEL_ASSERT(arena->capacity == 0);
+  return bytes == 0 ? nullptr : std::calloc(1, bytes);
 }
 
 void arenaRelease([[maybe_unused]] MemoryArena* arena, void* block) {

@@ -20,8 +20,8 @@ constexpr std::uint64_t roundUpToWord(std::uint64_t bytes) { return ((bytes - 1)
 // rounded up to 8, never null; passing the capacity ends the process ("is exceeded").
 void* arenaAllocate(MemoryArena* arena, std::uint64_t bytes);
 
-// arenaAllocate's block with its `bytes` bytes zero: from the heap's calloc without a budget,
-// cleared here inside one.
+// arenaAllocate's block with its `bytes` bytes zero, from the heap's calloc (which leaves pages
+// the system maps anew as they come). Only for arenas without a budget.
 void* arenaAllocateZeroed(MemoryArena* arena, std::uint64_t bytes);
 
 // Returns to the heap a block that arenaAllocate took from it. Only for arenas without a budget.

@@ -103,11 +103,9 @@ void CspInstance::keepValues(const std::int32_t* const* renumber) {
     }
     VARNEL_ASSERT(kept >= 1);
     if (kept != size) {
-      // The block is sized for the domain it holds: the smaller domain moves to its own.
-      std::int64_t* narrowed = allocateArray<std::int64_t>(static_cast<std::uint64_t>(kept));
-      std::copy_n(domains_[x], kept, narrowed);
-      freeArray(domains_[x], static_cast<std::uint64_t>(size));
-      domains_[x] = narrowed;
+      // A block is sized for the domain it holds: the smaller domain moves to its own.
+      domains_[x] = shrinkArray(domains_[x], static_cast<std::uint64_t>(size),
+                                static_cast<std::uint64_t>(kept));
       domainSizes_[x] = kept;
     }
   }
@@ -135,10 +133,8 @@ void CspInstance::keepValues(const std::int32_t* const* renumber) {
     if (rows != t.numTuples) {
       const std::uint64_t entries = std::uint64_t(t.arity) * std::uint64_t(rows);
       t.stars = std::find(t.tuples, t.tuples + entries, kStar) != t.tuples + entries;
-      std::int32_t* shorter = allocateArray<std::int32_t>(entries);
-      std::copy_n(t.tuples, entries, shorter);
-      freeArray(t.tuples, std::uint64_t(t.arity) * std::uint64_t(t.numTuples));
-      t.tuples = shorter;
+      t.tuples =
+          shrinkArray(t.tuples, std::uint64_t(t.arity) * std::uint64_t(t.numTuples), entries);
       t.numTuples = static_cast<std::int32_t>(rows);
     }
   }
