@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include "varnel/platform/platform.h"
@@ -158,6 +159,30 @@ TEST(Alarm, FiresOnceAfterItsDelayAndNeverOnceCancelled) {
   ASSERT_TRUE(startAlarm(86400, fire, &fired, &barrier));
   cancelAlarm(barrier);
   EXPECT_EQ(ticks.load(), seen) << "a repeating alarm fired after its cancel returned";
+}
+
+// The processor a new thread runs on once it pinned itself to `cpu`; UINT_MAX when refused.
+unsigned processorOfNewThreadPinnedTo(unsigned cpu) {
+  unsigned processor = UINT_MAX;
+  std::thread([&] {
+    if (pinCurrentThread(cpu)) processor = currentProcessor();
+  }).join();
+  return processor;
+}
+
+// A thread starts with its creator's placement, so a benchmark thread spawned by a pinned one
+// must not be kept on its creator's processor. On a single processor every pin lands on it.
+TEST(PinnedThreads, AChildOfAPinnedThreadGoesWhereItIsPinned) {
+  const unsigned expected = processorOfNewThreadPinnedTo(1);
+  ASSERT_NE(expected, UINT_MAX) << "the system refused to pin a thread";
+  unsigned parent = UINT_MAX;
+  unsigned child = UINT_MAX;
+  std::thread([&] {
+    if (pinCurrentThread(0)) parent = currentProcessor();
+    child = processorOfNewThreadPinnedTo(1);
+  }).join();
+  ASSERT_NE(parent, UINT_MAX) << "the system refused to pin a thread";
+  EXPECT_EQ(child, expected) << "pinned from a thread on processor " << parent;
 }
 
 }  // namespace

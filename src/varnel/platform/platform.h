@@ -44,8 +44,13 @@ std::uint64_t maxThreadCount();
 
 // Asks the system to run the calling thread on processor `cpu` only (0-based, modulo the
 // processors this process may use): measurements then do not move with the thread's placement.
-// False when the system refuses. Thread-safe.
+// A thread created by a pinned thread is placed among the same processors as any other. False
+// when the system refuses. Thread-safe.
 bool pinCurrentThread(unsigned cpu);
+
+// The processor the calling thread runs on at this moment (0-based, as the system numbers
+// them; 0 when the system cannot say). Thread-safe.
+unsigned currentProcessor();
 
 // --- High-resolution counter ----------------------------------------------------------------
 // Counter ticks per second, constant for the life of the process. Thread-safe.

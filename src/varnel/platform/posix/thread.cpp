@@ -96,22 +96,43 @@ std::uint64_t maxThreadCount() {
   return limit;
 }
 
+namespace {
+
+// The processors this process may use, as they were before this file pinned any thread. A thread
+// starts with the mask of the thread that created it, so after one pin the calling thread's own
+// mask would name that one processor, and every thread its children pin would land there too.
+// Read once, at the first pin: until then no thread has been narrowed here.
+const cpu_set_t* processProcessors() {
+  static const cpu_set_t allowed = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) CPU_ZERO(&set);
+    return set;
+  }();
+  return &allowed;
+}
+
+}  // namespace
+
 bool pinCurrentThread(unsigned cpu) {
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
-  const int count = CPU_COUNT(&allowed);
+  const cpu_set_t* allowed = processProcessors();
+  const int count = CPU_COUNT(allowed);
   if (count == 0) return false;
   // The (cpu mod count)-th processor this process may use.
   int wanted = static_cast<int>(cpu % static_cast<unsigned>(count));
   for (int k = 0; k < CPU_SETSIZE; ++k) {
-    if (!CPU_ISSET(k, &allowed) || wanted-- != 0) continue;
+    if (!CPU_ISSET(k, allowed) || wanted-- != 0) continue;
     cpu_set_t one;
     CPU_ZERO(&one);
     CPU_SET(k, &one);
     return pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
   }
   return false;
+}
+
+unsigned currentProcessor() {
+  const int processor = sched_getcpu();
+  return processor < 0 ? 0 : static_cast<unsigned>(processor);
 }
 
 }  // namespace varnel::platform

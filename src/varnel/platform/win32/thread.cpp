@@ -83,4 +83,6 @@ bool pinCurrentThread(unsigned cpu) {
   return false;
 }
 
+unsigned currentProcessor() { return GetCurrentProcessorNumber(); }
+
 }  // namespace varnel::platform
