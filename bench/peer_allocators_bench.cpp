@@ -283,9 +283,34 @@ void registerSide(const char* name, bool pools) {
   countFunctions()["search/" + side] = countSteps<Side, DecisionStack>;
 }
 
+// What serves the process's malloc or glibc's __libc_malloc when it is not the C library, or
+// null. The peer libraries define malloc, mimalloc and tcmalloc __libc_malloc too, as aliases of
+// their own entry points, and the first library the loader finds them in serves the whole
+// process: the glibc side and the pools' chunks would be that peer's (the build links the C
+// library first to prevent it). In glibc, malloc is an alias of __libc_malloc.
+const char* peerServingMalloc() {
+  void* (*const libcMalloc)(std::size_t) = &__libc_malloc;
+#ifdef VARNEL_PEER_MIMALLOC
+  if (libcMalloc == &mi_malloc) return "mimalloc";
+#endif
+#ifdef VARNEL_PEER_TCMALLOC
+  if (libcMalloc == &tc_malloc) return "tcmalloc";
+#endif
+  if (libcMalloc != static_cast<void* (*)(std::size_t)>(&std::malloc)) return "a peer library";
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const char* peer = peerServingMalloc()) {
+    std::fprintf(stderr,
+                 "peer_allocators_bench: %s serves malloc in this process, so the glibc side or "
+                 "the pools' chunks would not be glibc's; link the C library before the peer "
+                 "libraries\n",
+                 peer);
+    return 2;
+  }
   registerSide<PoolSide>("pools", true);
   registerSide<OutOfLinePoolSide>("pools_out_of_line", false);
   registerSide<GlibcSide>("glibc", false);
