@@ -36,8 +36,8 @@
 #include <gperftools/tcmalloc.h>
 #endif
 
-// glibc's own entry points: plain malloc may be served by whichever peer the process loaded
-// first, these never are.
+// glibc's own entry points, which the glibc side calls by name (peerServingMalloc checks that
+// no peer answers them).
 extern "C" void* __libc_malloc(std::size_t bytes);
 extern "C" void __libc_free(void* block);
 
