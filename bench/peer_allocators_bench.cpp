@@ -117,7 +117,8 @@ constexpr int kRing = 1000;
 constexpr std::uint64_t kChurnBudget = std::uint64_t{64} << 20;
 
 // Every pair allocates, writes the block and frees it: one op is one pair. Pinned like the
-// patterns below: a thread the benchmark spawns starts on its (pinned) main thread's processor.
+// patterns below; unpinned, a thread the benchmark spawns would stay on the one processor its
+// main thread was pinned to by an earlier benchmark.
 template <class Side>
 void Pairs48(benchmark::State& state) {
   MeasuredThread measured(state);
