@@ -2,6 +2,7 @@
 // and from workers), each checked in a child process for its exact line and exit code 1.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -43,6 +44,8 @@ TEST(Arena, WithoutBudgetRequestsGoToTheHeap) {
 TEST(Budget, CapacityIsTheBudgetRoundedUpToAWord) {
   onFreshAllocator(kRecordBytes + 8192 - 5, [] {
     EXPECT_EQ(currentAllocator()->arena->capacity, kRecordBytes + 8192) << "rounded up to 8";
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(currentAllocator()->arena->base) % 4096, 0u)
+        << "the budget buffer starts on a page boundary";
     allocateBlock(0);  // the first chunk of class 0 ends exactly at capacity
     EXPECT_EQ(currentAllocator()->arena->used, currentAllocator()->arena->capacity);
   });

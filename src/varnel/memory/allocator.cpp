@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "varnel/memory/out_of_memory.h"
+#include "varnel/platform/platform.h"
 
 namespace varnel {
 
@@ -149,8 +150,12 @@ platform::ThreadSlotKey createProcessAllocator() {
 void createThreadAllocator(std::uint64_t budgetBytes) {
   MemoryArena* arena = newArena();
   if (budgetBytes != 0) {
+    // The buffer starts on a page boundary. Where the carving starts within a page is where the
+    // thread's records and chunks fall, and it showed in a churning thread's time: started 16
+    // bytes into a page, as the heap places a large block, the budgeted churn ran 3 to 10 %
+    // behind the unbudgeted one; started at 0 (or at 2 KiB) it ran alike.
     const std::uint64_t capacity = roundUpToWord(budgetBytes);
-    void* base = capacity < budgetBytes ? nullptr : std::malloc(capacity);
+    void* base = capacity < budgetBytes ? nullptr : platform::allocatePageAligned(capacity);
     if (base == nullptr) exitBudgetRefused(budgetBytes);
     arena->base = base;
     arena->capacity = capacity;
@@ -163,7 +168,8 @@ void destroyThreadAllocator() {
   if (allocator == nullptr) return;
   MemoryArena* arena = allocator->arena;
   if (arena->capacity != 0) {
-    std::free(arena->base);  // the allocator record, every pool, table and chunk at once
+    // The allocator record, every pool, table and chunk at once.
+    platform::releasePageAligned(arena->base);
   } else {
     for (SizeClassPool* pool : allocator->pools) {
       if (pool == nullptr) continue;

@@ -73,6 +73,11 @@ struct MemoryLimit {
 };
 MemoryLimit processMemoryLimit();
 
+// A heap block of `bytes` bytes that starts on a page boundary (4 KiB), or null when the heap
+// cannot supply it; give it back with releasePageAligned only. Thread-safe.
+void* allocatePageAligned(std::uint64_t bytes);
+void releasePageAligned(void* block);
+
 // Page faults the calling thread has taken so far (minor and major; on Windows, the whole
 // process's), to report beside a timing what first touches of memory cost it. Thread-safe.
 std::uint64_t pageFaults();

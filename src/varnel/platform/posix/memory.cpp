@@ -1,9 +1,11 @@
-// POSIX memory: total physical memory (pages times page size), and the limits a process may be
-// under below it: the resource limits and the control group's memory limit.
+// POSIX memory: total physical memory (pages times page size), the limits a process may be
+// under below it (the resource limits and the control group's memory limit), and page-aligned
+// heap blocks.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "varnel/platform/platform.h"
@@ -96,6 +98,16 @@ MemoryLimit processMemoryLimit() {
                            : "control group's memory limit (memory.limit_in_bytes)");
   return smallest;
 }
+
+void* allocatePageAligned(std::uint64_t bytes) {
+  void* block = nullptr;
+  if (bytes > SIZE_MAX || posix_memalign(&block, 4096, static_cast<std::size_t>(bytes)) != 0) {
+    return nullptr;
+  }
+  return block;
+}
+
+void releasePageAligned(void* block) { std::free(block); }
 
 std::uint64_t pageFaults() {
   rusage usage{};

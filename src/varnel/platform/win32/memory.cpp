@@ -1,9 +1,12 @@
-// Win32 memory: total physical memory from the global memory status, and the limits of the job
-// object the process may run in.
+// Win32 memory: total physical memory from the global memory status, the limits of the job
+// object the process may run in, and page-aligned heap blocks.
 // clang-format off
 #include "windows_api.h"  // first: the Windows headers, lean
 // clang-format on
+#include <malloc.h>
 #include <psapi.h>
+
+#include <cstdint>
 
 #include "varnel/platform/platform.h"
 
@@ -34,6 +37,12 @@ MemoryLimit processMemoryLimit() {
   }
   return smallest;
 }
+
+void* allocatePageAligned(std::uint64_t bytes) {
+  return bytes > SIZE_MAX ? nullptr : _aligned_malloc(static_cast<std::size_t>(bytes), 4096);
+}
+
+void releasePageAligned(void* block) { _aligned_free(block); }
 
 std::uint64_t pageFaults() {
   PROCESS_MEMORY_COUNTERS counters{};
