@@ -153,7 +153,7 @@ void createThreadAllocator(std::uint64_t budgetBytes) {
     // The buffer starts on a page boundary. Where the carving starts within a page is where the
     // thread's records and chunks fall, and it showed in a churning thread's time: started 16
     // bytes into a page, as the heap places a large block, the budgeted churn ran 3 to 10 %
-    // behind the unbudgeted one; started at 0 (or at 2 KiB) it ran alike.
+    // behind the unbudgeted one; started at 0, or half a page on, it ran alike.
     const std::uint64_t capacity = roundUpToWord(budgetBytes);
     void* base = capacity < budgetBytes ? nullptr : platform::allocatePageAligned(capacity);
     if (base == nullptr) exitBudgetRefused(budgetBytes);
